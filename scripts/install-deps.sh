@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build, the tests and the demo need (run as root).
+# Does nothing when they are all present already.
+set -euo pipefail
+
+packages=(
+  cmake make python3
+  g++-mingw-w64-x86-64-posix   # the cross compiler (POSIX thread model)
+  wine wine64                  # the Windows runtime the tests and the demo run under
+  googletest                   # GoogleTest sources, cross-compiled by the build
+  unicode-data                 # UnicodeData.txt & co., for the lower-case table generator
+  nsis wixl                    # real installers for the end-to-end tests and the demo
+  clang-format clang-tidy cppcheck
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,139 @@
+#include "base/text.h"
+
+#include <cstdint>
+
+namespace talvex {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool is_high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+void append_utf16(std::wstring& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<wchar_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+}  // namespace
+
+std::string to_utf8(std::wstring_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (size_t i = 0; i < wide.size(); ++i) {
+    char32_t unit = static_cast<std::uint16_t>(wide[i]);
+    if (is_high_surrogate(unit) && i + 1 < wide.size() &&
+        is_low_surrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
+      char32_t low = static_cast<std::uint16_t>(wide[++i]);
+      append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+    } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+      append_utf8(out, kReplacement);
+    } else {
+      append_utf8(out, unit);
+    }
+  }
+  return out;
+}
+
+std::wstring to_wide(std::string_view utf8) {
+  std::wstring out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    size_t length = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if (lead < 0x80) {
+      length = 1, cp = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2, cp = lead & 0x1F, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3, cp = lead & 0x0F, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4, cp = lead & 0x07, min = 0x10000;
+    }
+    bool valid = length != 0 && i + length <= utf8.size();
+    for (size_t k = 1; valid && k < length; ++k) {
+      const auto cont = static_cast<unsigned char>(utf8[i + k]);
+      valid = (cont & 0xC0) == 0x80;
+      cp = (cp << 6) | (cont & 0x3F);
+    }
+    valid = valid && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+    if (valid) {
+      append_utf16(out, cp);
+      i += length;
+    } else {
+      // One replacement per offending byte keeps the scan simple and never loses sync.
+      append_utf16(out, kReplacement);
+      i += 1;
+    }
+  }
+  return out;
+}
+
+bool has_unpaired_surrogate(std::wstring_view text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t unit = static_cast<std::uint16_t>(text[i]);
+    if (is_high_surrogate(unit) && i + 1 < text.size() &&
+        is_low_surrogate(static_cast<std::uint16_t>(text[i + 1]))) {
+      ++i;
+    } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+wchar_t ascii_lower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+
+bool ascii_iequals(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  }
+  return true;
+}
+
+bool ascii_iends_with(std::wstring_view text, std::wstring_view suffix) {
+  return text.size() >= suffix.size() &&
+         ascii_iequals(text.substr(text.size() - suffix.size()), suffix);
+}
+
+std::string decimal(unsigned long long value) {
+  char buffer[20];
+  size_t n = 0;
+  do {
+    buffer[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  std::string out;
+  out.reserve(n);
+  while (n > 0) out.push_back(buffer[--n]);
+  return out;
+}
+
+}  // namespace talvex

@@ -1,0 +1,37 @@
+// The run log: one timestamped line per step, appended to a plain-text file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "main/updater_options.h"
+
+namespace talvex {
+
+// The log file's path, fixed before the first line. Without a path (the temporary directory
+// could not be determined) every line is dropped and the run goes on.
+class RunLog {
+ public:
+  RunLog() = default;
+  explicit RunLog(std::wstring path) : path_(std::move(path)) {}
+
+  [[nodiscard]] const std::optional<std::wstring>& path() const { return path_; }
+
+ private:
+  std::optional<std::wstring> path_;
+};
+
+// The default log path: the system temporary directory joined with "talvex-updater.log";
+// nullopt when the temporary directory cannot be determined.
+[[nodiscard]] std::optional<std::wstring> default_log_path();
+
+// Fixes the log path (--log, else the default) and creates its parent directory with every
+// missing ancestor. Failures are ignored: later lines are then lost, the run is not affected.
+[[nodiscard]] RunLog prepare_log(const UpdaterOptions& options);
+
+// Appends "[<unix seconds>] <message>\n". Opens and closes the file for every line and never
+// reports failure.
+void log_line(const RunLog& log, std::string_view message);
+
+}  // namespace talvex

@@ -1,0 +1,3 @@
+#include <windows.h>
+
+int wmain() { return 0; }

@@ -1,0 +1,19 @@
+// The parsed command line.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace talvex {
+
+// Filled once by parse_args and read-only afterwards. Paths are native wide text exactly as
+// passed: not made absolute, not canonicalised, not tested for existence.
+struct UpdaterOptions {
+  std::wstring installer;
+  std::wstring app_exe;
+  std::optional<std::wstring> log;
+  std::optional<std::uint32_t> wait_pid;
+};
+
+}  // namespace talvex

@@ -1,0 +1,131 @@
+// Process control: launching children, and everything the updater does to other processes.
+//
+// Every child the updater starts goes through `launch`, which resolves the program without ever
+// searching the current directory, quotes each argument so that the child's C runtime gets it
+// back intact, and hands the child only the standard handles meant for it.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+#include "base/scoped_handle.h"
+
+namespace talvex {
+
+class RunLog;
+
+// ---------------------------------------------------------------------------------------------
+// Launching
+
+// Where a child's standard stream goes.
+enum class StdStream : std::uint8_t {
+  kNull,     // the null device
+  kInherit,  // the updater's own standard handle (none when the updater has none)
+};
+
+// What to start. The child always inherits the updater's environment and current directory.
+struct LaunchSpec {
+  std::wstring program;                 // a bare file name or a path, as the caller wrote it
+  std::vector<std::wstring> arguments;  // each arrives in the child as one argv element
+  StdStream std_in = StdStream::kNull;
+  StdStream std_out = StdStream::kNull;
+  StdStream std_err = StdStream::kNull;
+  DWORD creation_flags = CREATE_NO_WINDOW;
+};
+
+// A started child: owns its process and primary-thread handles. Destroying it only closes the
+// handles; it never waits for the child and never terminates it.
+class ChildProcess {
+ public:
+  ChildProcess(ScopedHandle process, ScopedHandle thread, DWORD pid)
+      : process_(std::move(process)), thread_(std::move(thread)), pid_(pid) {}
+  ChildProcess(ChildProcess&&) noexcept = default;
+  ChildProcess& operator=(ChildProcess&&) noexcept = default;
+
+  [[nodiscard]] HANDLE process_handle() const { return process_.get(); }
+  [[nodiscard]] DWORD pid() const { return pid_; }
+
+ private:
+  ScopedHandle process_;
+  ScopedHandle thread_;
+  DWORD pid_ = 0;
+};
+
+// Starts the child described by `spec`.
+[[nodiscard]] Result<ChildProcess> launch(const LaunchSpec& spec);
+
+// Without blocking: the exit code when the child has exited, nullopt while it runs.
+[[nodiscard]] Result<std::optional<DWORD>> try_wait(const ChildProcess& child);
+
+// Terminates the child with exit code 1. Succeeds too when the child had already exited.
+[[nodiscard]] Status kill(const ChildProcess& child);
+
+// Launches, waits without a time limit, releases the child and returns its exit code.
+[[nodiscard]] Result<DWORD> run_to_exit(const LaunchSpec& spec);
+
+// ---------------------------------------------------------------------------------------------
+// Product timing limits. Operations take them as parameters (defaulting to these) so that
+// tests can use short ones.
+
+inline constexpr std::chrono::milliseconds kPollInterval{500};
+inline constexpr std::chrono::milliseconds kInstallerTimeLimit{900'000};
+inline constexpr std::chrono::seconds kAppExitTimeLimit{30};
+
+// ---------------------------------------------------------------------------------------------
+// Installer runner
+
+// The program and arguments chosen for an installer package.
+struct InstallerCommand {
+  std::wstring program;
+  std::vector<std::wstring> arguments;
+};
+
+// True for a Windows Installer package: the last path component's text after its last dot is
+// "msi" in any ASCII letter case, and that dot does not begin the component.
+[[nodiscard]] bool is_windows_installer_package(std::wstring_view installer);
+
+// "msiexec.exe /i <package> /passive /norestart" for a Windows Installer package, otherwise
+// "<installer> /UPDATE /S /R".
+[[nodiscard]] InstallerCommand installer_command(std::wstring_view installer);
+
+// Runs the installer hidden, polling it every `poll_interval`; terminates it at the first poll
+// after more than `time_limit`. True only when it exited by itself with code 0.
+[[nodiscard]] bool run_installer(std::wstring_view installer, const RunLog& log,
+                                 std::chrono::milliseconds time_limit = kInstallerTimeLimit,
+                                 std::chrono::milliseconds poll_interval = kPollInterval);
+
+// ---------------------------------------------------------------------------------------------
+// Waiting for the application to exit
+
+// True when the process `pid` is gone (or cannot be opened or waited on); false when it was
+// still running once `limit` whole seconds had passed. Writes nothing.
+[[nodiscard]] bool wait_for_exit(DWORD pid, std::chrono::seconds limit = kAppExitTimeLimit,
+                                 std::chrono::milliseconds poll_interval = kPollInterval);
+
+// ---------------------------------------------------------------------------------------------
+// Running-instance check and relaunch
+
+// The form in which two image paths are compared: UTF-8, without a leading "\\?\", lower-cased
+// by the locale-independent Unicode default mapping.
+[[nodiscard]] std::string normalize_image_path(std::wstring_view path);
+
+// True when some process on the machine runs `app_exe` (or the process list cannot be read).
+[[nodiscard]] bool is_app_running(std::wstring_view app_exe);
+
+// Starts the application detached, without arguments, and logs the outcome.
+void relaunch_app(std::wstring_view app_exe, const RunLog& log);
+
+// ---------------------------------------------------------------------------------------------
+// Shell icon refresh
+
+// Runs "ie4uinit.exe -ClearIconCache" and then "ie4uinit.exe -show", logging each exit status.
+void refresh_icon_cache(const RunLog& log);
+
+}  // namespace talvex

@@ -1,0 +1,113 @@
+// A scriptable stand-in for an installer, an application or a system utility.
+//
+// Copy stub.exe to any name and put a script beside the copy, named like it with ".stub" in
+// place of ".exe" (setup.exe -> setup.stub). The script's lines run in order:
+//   exit <code>        end with <code> (decimal, or 0x... hexadecimal)
+//   sleep <ms>         sleep that long
+//   forever            sleep until killed
+//   record <path>      append this process's command line (UTF-8) and a line feed to <path>
+//   pid <path>         append this process's id and a line feed to <path>
+//   start <path>       start <path> detached, without arguments, and do not wait for it
+//   delete <path>      delete the file <path>
+// Paths in the script are UTF-8. Without a script the stub exits 0 at once.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+std::wstring widen(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+  return out;
+}
+
+std::string narrow(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
+                      nullptr);
+  return out;
+}
+
+std::string read_file(const std::wstring& path) {
+  std::string data;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return data;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  CloseHandle(file);
+  return data;
+}
+
+void append_file(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+void start_detached(const std::wstring& program) {
+  std::wstring command_line = L"\"" + program + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE,
+                     CREATE_NO_WINDOW | DETACHED_PROCESS, nullptr, nullptr, &startup, &info)) {
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+  }
+}
+
+std::wstring script_path() {
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n);
+  const size_t dot = path.find_last_of(L'.');
+  const size_t slash = path.find_last_of(L"\\/");
+  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
+  return path + L".stub";
+}
+
+}  // namespace
+
+int wmain() {
+  const std::string script = read_file(script_path());
+  size_t pos = 0;
+  while (pos < script.size()) {
+    size_t end = script.find('\n', pos);
+    if (end == std::string::npos) end = script.size();
+    std::string line = script.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
+    if (verb == "exit") {
+      ExitProcess(static_cast<UINT>(std::strtoul(arg.c_str(), nullptr, 0)));
+    } else if (verb == "sleep") {
+      Sleep(static_cast<DWORD>(std::strtoul(arg.c_str(), nullptr, 10)));
+    } else if (verb == "forever") {
+      for (;;) Sleep(INFINITE);
+    } else if (verb == "record") {
+      append_file(widen(arg), narrow(GetCommandLineW()) + "\n");
+    } else if (verb == "pid") {
+      append_file(widen(arg), std::to_string(GetCurrentProcessId()) + "\n");
+    } else if (verb == "start") {
+      start_detached(widen(arg));
+    } else if (verb == "delete") {
+      DeleteFileW(widen(arg).c_str());
+    }
+  }
+  return 0;
+}

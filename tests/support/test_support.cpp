@@ -1,0 +1,265 @@
+#include "support/test_support.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+
+namespace talvex::test {
+
+std::wstring bin_dir() {
+  std::wstring path(32768, L'\0');
+  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  path.resize(n);
+  path.resize(path.find_last_of(L'\\'));
+  return path;
+}
+
+std::wstring bin_file(std::wstring_view name) { return bin_dir() + L"\\" + std::wstring(name); }
+
+std::wstring full_path(const std::wstring& path) {
+  std::wstring out(32768, L'\0');
+  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
+  out.resize(n);
+  return out;
+}
+
+TestDir::TestDir(std::wstring_view suffix) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "no-test";
+  for (char& c : name) {
+    if (c == '/' || c == '\\' || c == ':') c = '_';
+  }
+  path_ = full_path(to_wide(name) + std::wstring(suffix));
+  remove_tree(path_);
+  EXPECT_TRUE(make_dirs(path_)) << name;
+}
+
+std::wstring TestDir::file(std::wstring_view relative) const {
+  return path_ + L"\\" + std::wstring(relative);
+}
+
+bool make_dirs(const std::wstring& path) {
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS) return true;
+  if (error != ERROR_PATH_NOT_FOUND) return false;
+  const size_t slash = path.find_last_of(L"\\/");
+  if (slash == std::wstring::npos || slash == 0) return false;
+  return make_dirs(path.substr(0, slash)) && CreateDirectoryW(path.c_str(), nullptr);
+}
+
+void remove_tree(const std::wstring& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        remove_tree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+std::optional<std::string> read_file(const std::wstring& path) {
+  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+  if (!file) return std::nullopt;
+  std::string data;
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  return data;
+}
+
+bool write_file(const std::wstring& path, std::string_view bytes) {
+  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool copy_file(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+bool file_exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> split_lines(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    lines.emplace_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> log_messages(const std::wstring& log_path) {
+  std::vector<std::string> messages;
+  const auto text = read_file(log_path);
+  if (!text) return messages;
+  for (const std::string& line : split_lines(*text)) {
+    const size_t close = line.find("] ");
+    const bool well_formed = line.size() > 3 && line[0] == '[' && close != std::string::npos &&
+                             close > 1 &&
+                             line.find_first_not_of("0123456789", 1) == close;
+    EXPECT_TRUE(well_formed) << "malformed log line: " << line;
+    messages.push_back(well_formed ? line.substr(close + 2) : line);
+  }
+  return messages;
+}
+
+bool make_stub(const std::wstring& exe_path, std::string_view script) {
+  std::wstring script_path = exe_path;
+  const size_t dot = script_path.find_last_of(L'.');
+  const size_t slash = script_path.find_last_of(L"\\/");
+  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) script_path.resize(dot);
+  script_path += L".stub";
+  return copy_file(bin_file(L"stub.exe"), exe_path) && write_file(script_path, script);
+}
+
+namespace {
+
+// The current environment block with `changes` applied, as a sorted-enough block for
+// CreateProcessW (Windows wants it sorted only for the "=C:" drive entries, which we keep first).
+std::wstring environment_with(
+    const std::vector<std::pair<std::wstring, std::optional<std::wstring>>>& changes) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) entries.emplace_back(p);
+    FreeEnvironmentStringsW(block);
+  }
+  for (const auto& [name, value] : changes) {
+    std::erase_if(entries, [&](const std::wstring& entry) {
+      const size_t eq = entry.find(L'=', 1);
+      return eq != std::wstring::npos && ascii_iequals(entry.substr(0, eq), name);
+    });
+    if (value) entries.push_back(name + L"=" + *value);
+  }
+  std::wstring block;
+  for (const auto& entry : entries) block += entry + L'\0';
+  block += L'\0';
+  return block;
+}
+
+ScopedFileHandle open_output(const std::wstring& path) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  return ScopedFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                                      CREATE_ALWAYS, 0, nullptr));
+}
+
+}  // namespace
+
+std::optional<Spawned> spawn(const std::wstring& application, const std::wstring& command_line,
+                             const SpawnOptions& options) {
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  ScopedFileHandle null_in(CreateFileW(L"\\\\.\\NUL", GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                       0, nullptr));
+  ScopedFileHandle out = options.stdout_file ? open_output(*options.stdout_file)
+                                             : ScopedFileHandle(CreateFileW(
+                                                   L"\\\\.\\NUL", GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                                   OPEN_EXISTING, 0, nullptr));
+  ScopedFileHandle err = options.stderr_file ? open_output(*options.stderr_file)
+                                             : ScopedFileHandle(CreateFileW(
+                                                   L"\\\\.\\NUL", GENERIC_WRITE,
+                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                                   OPEN_EXISTING, 0, nullptr));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  if (!options.no_std_handles) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null_in.get();
+    startup.hStdOutput = out.get();
+    startup.hStdError = err.get();
+  }
+  std::wstring env;
+  if (!options.env.empty()) env = environment_with(options.env);
+  std::wstring line = command_line;
+  PROCESS_INFORMATION info{};
+  const BOOL created = CreateProcessW(
+      application.c_str(), line.data(), nullptr, nullptr, options.no_std_handles ? FALSE : TRUE,
+      CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, env.empty() ? nullptr : env.data(),
+      options.current_dir.empty() ? nullptr : options.current_dir.c_str(), &startup, &info);
+  if (!created) {
+    ADD_FAILURE() << "CreateProcessW failed with " << GetLastError() << " for " << to_utf8(application);
+    return std::nullopt;
+  }
+  CloseHandle(info.hThread);
+  return Spawned{ScopedHandle(info.hProcess), info.dwProcessId};
+}
+
+std::optional<DWORD> wait_exit(HANDLE process, DWORD timeout_ms) {
+  if (WaitForSingleObject(process, timeout_ms) != WAIT_OBJECT_0) return std::nullopt;
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) return std::nullopt;
+  return code;
+}
+
+std::wstring quote_arg(std::wstring_view arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring_view::npos) return std::wstring(arg);
+  std::wstring out = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
+    else out.append(backslashes, L'\\');
+    backslashes = 0;
+    out.push_back(c);
+  }
+  out.append(backslashes * 2, L'\\');
+  out.push_back(L'"');
+  return out;
+}
+
+std::vector<DWORD> pids_running(const std::wstring& image) {
+  std::vector<DWORD> pids;
+  ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return pids;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL ok = Process32FirstW(snapshot.get(), &entry); ok; ok = Process32NextW(snapshot.get(), &entry)) {
+    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+    if (!process) continue;
+    wchar_t name[32768];
+    DWORD size = 32768;
+    if (QueryFullProcessImageNameW(process.get(), 0, name, &size) &&
+        ascii_iequals(std::wstring_view(name, size), image)) {
+      pids.push_back(entry.th32ProcessID);
+    }
+  }
+  return pids;
+}
+
+void kill_all(const std::wstring& image) {
+  for (DWORD pid : pids_running(image)) {
+    ScopedHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+    if (!process) continue;
+    TerminateProcess(process.get(), 1);
+    WaitForSingleObject(process.get(), 5000);
+  }
+}
+
+}  // namespace talvex::test

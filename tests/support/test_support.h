@@ -1,0 +1,95 @@
+// Shared test helpers: per-test directories, files, and starting programs independently of the
+// product's own launching code (so that tests of that code do not rely on it).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/scoped_handle.h"
+
+namespace talvex::test {
+
+// The directory holding the test programs, the helpers and talvex-updater.exe (no trailing
+// backslash).
+[[nodiscard]] std::wstring bin_dir();
+// bin_dir() + "\" + name.
+[[nodiscard]] std::wstring bin_file(std::wstring_view name);
+
+// A fresh, empty directory for the running test: <current dir>\<Suite>.<Test>[suffix].
+class TestDir {
+ public:
+  explicit TestDir(std::wstring_view suffix = L"");
+  [[nodiscard]] const std::wstring& path() const { return path_; }
+  // path() + "\" + relative.
+  [[nodiscard]] std::wstring file(std::wstring_view relative) const;
+
+ private:
+  std::wstring path_;
+};
+
+[[nodiscard]] bool make_dirs(const std::wstring& path);
+void remove_tree(const std::wstring& path);
+[[nodiscard]] std::optional<std::string> read_file(const std::wstring& path);
+[[nodiscard]] bool write_file(const std::wstring& path, std::string_view bytes);
+[[nodiscard]] bool copy_file(const std::wstring& from, const std::wstring& to);
+[[nodiscard]] bool file_exists(const std::wstring& path);
+
+// Splits at line feeds; a final line feed does not open another line.
+[[nodiscard]] std::vector<std::string> split_lines(std::string_view text);
+// A log's lines with the "[<seconds>] " prefix removed; fails the test when a line lacks it.
+[[nodiscard]] std::vector<std::string> log_messages(const std::wstring& log_path);
+
+// Puts a copy of the stub helper at `exe_path` with the given script beside it
+// (see tests/helpers/stub.cpp for the script language).
+[[nodiscard]] bool make_stub(const std::wstring& exe_path, std::string_view script);
+
+struct SpawnOptions {
+  std::wstring current_dir;                    // empty: inherit
+  std::optional<std::wstring> stdout_file;     // redirect standard output to this file
+  std::optional<std::wstring> stderr_file;     // redirect standard error to this file
+  bool no_std_handles = false;                 // start with no standard handles at all
+  // Variables to set (or, with nullopt, remove) in the child's environment block.
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> env;
+};
+
+struct Spawned {
+  ScopedHandle process;
+  DWORD pid = 0;
+};
+
+// Starts `application` with the exact `command_line` (no quoting is added).
+[[nodiscard]] std::optional<Spawned> spawn(const std::wstring& application,
+                                           const std::wstring& command_line,
+                                           const SpawnOptions& options = {});
+// Waits up to `timeout_ms` for the process to end; its exit code, or nullopt on timeout.
+[[nodiscard]] std::optional<DWORD> wait_exit(HANDLE process, DWORD timeout_ms);
+
+// Quotes one argument for a command line by the C runtime's rules (an independent, obviously
+// correct version used to build test command lines).
+[[nodiscard]] std::wstring quote_arg(std::wstring_view arg);
+
+// Process ids of running processes whose image path equals `image` (ASCII case-insensitive).
+[[nodiscard]] std::vector<DWORD> pids_running(const std::wstring& image);
+// Terminates every process running `image`.
+void kill_all(const std::wstring& image);
+// Polls until `pred` holds or `timeout_ms` passes.
+template <typename Pred>
+bool eventually(Pred pred, DWORD timeout_ms) {
+  const ULONGLONG end = GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (pred()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(20);
+  }
+}
+
+// The absolute form of a path.
+[[nodiscard]] std::wstring full_path(const std::wstring& path);
+
+}  // namespace talvex::test
