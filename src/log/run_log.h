@@ -1,6 +1,7 @@
 // The run log: one timestamped line per step, appended to a plain-text file.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,13 @@ class RunLog {
 // The default log path: the system temporary directory joined with "talvex-updater.log";
 // nullopt when the temporary directory cannot be determined.
 [[nodiscard]] std::optional<std::wstring> default_log_path();
+
+// "talvex-updater.log" in `temp_dir` (a backslash between them unless the directory already
+// ends in one or in a slash); nullopt without a directory.
+[[nodiscard]] std::optional<std::wstring> log_path_in(const std::optional<std::wstring>& temp_dir);
+
+// "[" + seconds + "] " + message + line feed.
+[[nodiscard]] std::string format_log_line(std::uint64_t unix_seconds, std::string_view message);
 
 // Fixes the log path (--log, else the default) and creates its parent directory with every
 // missing ancestor. Failures are ignored: later lines are then lost, the run is not affected.

@@ -1,1 +1,132 @@
-// Placeholder; filled in by its own change.
+#include <windows.h>
+
+#include "main/command_line.h"
+
+namespace talvex {
+namespace {
+
+bool is_blank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+}  // namespace
+
+std::vector<std::wstring> split_command_line(std::wstring_view line) {
+  std::vector<std::wstring> args;
+  size_t i = 0;
+
+  // The program name: quotes only toggle quoting, and backslashes are plain characters, since
+  // a path cannot contain a double quote.
+  std::wstring program;
+  bool in_quotes = false;
+  for (; i < line.size(); ++i) {
+    const wchar_t c = line[i];
+    if (c == L'"') {
+      in_quotes = !in_quotes;
+    } else if (!in_quotes && is_blank(c)) {
+      break;
+    } else {
+      program.push_back(c);
+    }
+  }
+  args.push_back(std::move(program));
+
+  for (;;) {
+    while (i < line.size() && is_blank(line[i])) ++i;
+    if (i == line.size()) break;
+
+    std::wstring arg;
+    in_quotes = false;
+    while (i < line.size()) {
+      size_t backslashes = 0;
+      while (i < line.size() && line[i] == L'\\') ++backslashes, ++i;
+      if (i < line.size() && line[i] == L'"') {
+        // 2n backslashes and a quote: n backslashes, and the quote does its usual work;
+        // 2n+1 backslashes and a quote: n backslashes and a literal quote.
+        arg.append(backslashes / 2, L'\\');
+        if (backslashes % 2 == 1) {
+          arg.push_back(L'"');
+        } else if (in_quotes && i + 1 < line.size() && line[i + 1] == L'"') {
+          // "" inside a quoted run is a literal quote, and the run stays open.
+          arg.push_back(L'"');
+          ++i;
+        } else {
+          in_quotes = !in_quotes;
+        }
+        ++i;
+        continue;
+      }
+      arg.append(backslashes, L'\\');
+      if (i == line.size() || (!in_quotes && is_blank(line[i]))) break;
+      arg.push_back(line[i++]);
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
+std::optional<std::uint32_t> parse_pid(std::wstring_view text) {
+  if (!text.empty() && text.front() == L'+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    value = value * 10 + static_cast<std::uint64_t>(c - L'0');
+    if (value > UINT32_MAX) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
+std::optional<UpdaterOptions> parse_options(std::span<const std::wstring> args) {
+  std::optional<std::wstring> installer;
+  std::optional<std::wstring> app_exe;
+  std::optional<std::wstring> log;
+  std::optional<std::uint32_t> wait_pid;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::wstring& name = args[i];
+    // The value is whatever follows, even text that looks like an option; a missing value
+    // clears what an earlier occurrence had set.
+    const std::wstring* value = i + 1 < args.size() ? &args[++i] : nullptr;
+    auto take = [&](std::optional<std::wstring>& slot) {
+      slot = value ? std::optional<std::wstring>(*value) : std::nullopt;
+    };
+    if (name == L"--installer") {
+      take(installer);
+    } else if (name == L"--app-exe") {
+      take(app_exe);
+    } else if (name == L"--log") {
+      take(log);
+    } else if (name == L"--wait-pid") {
+      // An unusable pid is not an error: the run just does not wait.
+      wait_pid = value ? parse_pid(*value) : std::nullopt;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!installer || !app_exe) return std::nullopt;
+  return UpdaterOptions{std::move(*installer), std::move(*app_exe), std::move(log), wait_pid};
+}
+
+void usage_exit() {
+  // A GUI-subsystem program usually has no standard error; then there is nowhere to write and
+  // the exit status alone tells the caller.
+  HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (err != nullptr && err != INVALID_HANDLE_VALUE) {
+    const char* data = kUsageText.data();
+    DWORD left = static_cast<DWORD>(kUsageText.size());
+    while (left > 0) {
+      DWORD written = 0;
+      if (!::WriteFile(err, data, left, &written, nullptr) || written == 0) break;
+      data += written;
+      left -= written;
+    }
+  }
+  ::ExitProcess(kExitUsage);
+}
+
+UpdaterOptions parse_args(std::span<const std::wstring> args) {
+  std::optional<UpdaterOptions> options = parse_options(args);
+  if (!options) usage_exit();
+  return std::move(*options);
+}
+
+}  // namespace talvex
