@@ -43,9 +43,8 @@ MonotonicTime monotonic_now() {
 }
 
 bool sleep_with_high_resolution_timer(std::chrono::milliseconds duration) {
-  ScopedHandle timer(::CreateWaitableTimerExW(nullptr, nullptr,
-                                              CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                              TIMER_MODIFY_STATE | SYNCHRONIZE));
+  ScopedHandle timer(::CreateWaitableTimerExW(
+      nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_MODIFY_STATE | SYNCHRONIZE));
   if (!timer) return false;
   // A negative due time is relative, in 100 ns units.
   LARGE_INTEGER due{};

@@ -12,11 +12,11 @@ namespace talvex {
 
 struct Error {
   enum class Kind : std::uint8_t {
-    kOs,                // `code` is a Win32 (or NT-facility) error code
-    kProgramNotFound,   // "program not found"
-    kNoFileName,        // "program path has no file name"
-    kNulByte,           // "nul byte found in provided data"
-    kUnsafeScript,      // a batch-script launch that cannot be quoted safely
+    kOs,               // `code` is a Win32 (or NT-facility) error code
+    kProgramNotFound,  // "program not found"
+    kNoFileName,       // "program path has no file name"
+    kNulByte,          // "nul byte found in provided data"
+    kUnsafeScript,     // a batch-script launch that cannot be quoted safely
   };
 
   Kind kind = Kind::kOs;

@@ -108,7 +108,9 @@ bool has_unpaired_surrogate(std::wstring_view text) {
   return false;
 }
 
-wchar_t ascii_lower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c; }
+wchar_t ascii_lower(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+}
 
 bool ascii_iequals(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
