@@ -53,11 +53,14 @@ bool sleep_with_high_resolution_timer(std::chrono::milliseconds duration) {
   return ::WaitForSingleObject(timer.get(), INFINITE) == WAIT_OBJECT_0;
 }
 
+void sleep_with_system_timer(std::chrono::milliseconds duration) {
+  if (duration.count() <= 0) return;
+  ::Sleep(static_cast<DWORD>(duration.count()));
+}
+
 void sleep_for(std::chrono::milliseconds duration) {
   if (duration.count() <= 0) return;
-  if (!sleep_with_high_resolution_timer(duration)) {
-    ::Sleep(static_cast<DWORD>(duration.count()));
-  }
+  if (!sleep_with_high_resolution_timer(duration)) sleep_with_system_timer(duration);
 }
 
 }  // namespace talvex

@@ -26,6 +26,10 @@ using MonotonicTime = std::chrono::nanoseconds;
 // system has no such timer (before Windows 10 1803).
 [[nodiscard]] bool sleep_with_high_resolution_timer(std::chrono::milliseconds duration);
 
+// Sleeps about `duration` with Sleep, whose wake-up is rounded to the scheduler tick (up to
+// ~15.6 ms late, and up to a tick early on some systems).
+void sleep_with_system_timer(std::chrono::milliseconds duration);
+
 // Sleeps at least `duration`: the high-resolution timer where there is one, else Sleep.
 void sleep_for(std::chrono::milliseconds duration);
 

@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "base/clock.h"
+#include "process/process.h"
+#include "support/test_support.h"
+
+namespace talvex {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+using test::TestDir;
+
+long long ms_between(MonotonicTime from, MonotonicTime to) {
+  return std::chrono::duration_cast<milliseconds>(to - from).count();
+}
+
+// A stub started independently of the product's launch code, terminated when the test ends.
+class RunningStub {
+ public:
+  RunningStub(const std::wstring& exe, std::string_view script) {
+    EXPECT_TRUE(test::make_stub(exe, script));
+    if (auto spawned = test::spawn(exe, test::quote_arg(exe))) spawned_ = std::move(*spawned);
+  }
+  ~RunningStub() {
+    if (!spawned_.process) return;
+    TerminateProcess(spawned_.process.get(), 1);
+    WaitForSingleObject(spawned_.process.get(), 5000);
+  }
+  [[nodiscard]] bool started() const { return spawned_.process.valid(); }
+  [[nodiscard]] DWORD pid() const { return spawned_.pid; }
+  [[nodiscard]] HANDLE handle() const { return spawned_.process.get(); }
+
+ private:
+  test::Spawned spawned_;
+};
+
+// Notes the monotonic time at which a process ends, from a thread of its own.
+class ExitWatcher {
+ public:
+  explicit ExitWatcher(HANDLE process) : process_(process) {
+    thread_.reset(CreateThread(nullptr, 0, &ExitWatcher::watch, this, 0, nullptr));
+  }
+  // The moment of exit; fails the test when the process has not ended within `timeout_ms`.
+  MonotonicTime ended_at(DWORD timeout_ms) {
+    EXPECT_EQ(WaitForSingleObject(thread_.get(), timeout_ms), WAIT_OBJECT_0);
+    return ended_at_;
+  }
+
+ private:
+  static DWORD WINAPI watch(void* self_pointer) {
+    auto* self = static_cast<ExitWatcher*>(self_pointer);
+    WaitForSingleObject(self->process_, INFINITE);
+    self->ended_at_ = monotonic_now();
+    return 0;
+  }
+
+  HANDLE process_;
+  MonotonicTime ended_at_{};
+  ScopedHandle thread_;
+};
+
+TEST(WaitForExit, PidsThatCannotBeOpenedCountAsGoneWithoutAnySleep) {
+  // A poll interval this long makes any sleep before the answer obvious.
+  for (DWORD pid : {DWORD{0x7FFFFFF0}, DWORD{0}}) {
+    SCOPED_TRACE(pid);
+    const MonotonicTime start = monotonic_now();
+    EXPECT_TRUE(wait_for_exit(pid, seconds(30), milliseconds(10'000)));
+    EXPECT_LT(ms_between(start, monotonic_now()), 2000);
+  }
+}
+
+TEST(WaitForExit, SeesAnExitWithinAboutOnePollInterval) {
+  TestDir dir;
+  RunningStub app(dir.file(L"app.exe"), "sleep 2000\nexit 0");
+  ASSERT_TRUE(app.started());
+  ExitWatcher watcher(app.handle());
+
+  const MonotonicTime start = monotonic_now();
+  EXPECT_TRUE(wait_for_exit(app.pid(), seconds(30), milliseconds(500)));
+  const MonotonicTime returned = monotonic_now();
+  const MonotonicTime ended = watcher.ended_at(5000);
+
+  EXPECT_GE(ms_between(start, returned), 1500) << "returned while the process still ran";
+  EXPECT_GE(ms_between(ended, returned), 0) << "returned before the process ended";
+  EXPECT_LT(ms_between(ended, returned), 900) << "noticed the exit too late";
+}
+
+TEST(WaitForExit, GivesUpOnceTheLimitHasPassedAndNotBefore) {
+  TestDir dir;
+  RunningStub app(dir.file(L"app.exe"), "forever");
+  ASSERT_TRUE(app.started());
+
+  const MonotonicTime start = monotonic_now();
+  EXPECT_FALSE(wait_for_exit(app.pid(), seconds(2), milliseconds(500)));
+  const long long took = ms_between(start, monotonic_now());
+  EXPECT_GE(took, 2000);
+  EXPECT_LT(took, 2900);  // a limit of 3 whole seconds would end at 3000
+  // Waiting never touches the process.
+  EXPECT_EQ(WaitForSingleObject(app.handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+}
+
+}  // namespace
+}  // namespace talvex
