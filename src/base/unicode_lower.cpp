@@ -1,1 +1,172 @@
-// Placeholder; filled in by its own change.
+#include "base/unicode_lower.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+
+namespace talvex {
+namespace {
+
+// Members first, first + stride, ... (count of them) lower-case to themselves + delta.
+struct LowerRun {
+  char32_t first;
+  std::uint16_t count;
+  std::uint8_t stride;
+  std::int32_t delta;
+};
+
+struct MultiLower {
+  char32_t from;
+  char32_t to[3];  // unused slots are 0
+};
+
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+
+#include "base/unicode_lower_tables.inc"
+
+bool in_ranges(const CodeRange* begin, const CodeRange* end, char32_t cp) {
+  const CodeRange* after =
+      std::upper_bound(begin, end, cp, [](char32_t c, const CodeRange& r) { return c < r.first; });
+  return after != begin && cp <= std::prev(after)->last;
+}
+
+bool is_cased(char32_t cp) { return in_ranges(std::begin(kCased), std::end(kCased), cp); }
+
+bool is_case_ignorable(char32_t cp) {
+  return in_ranges(std::begin(kCaseIgnorable), std::end(kCaseIgnorable), cp);
+}
+
+// The simple mapping; the code point itself when it has none.
+char32_t simple_lower(char32_t cp) {
+  const LowerRun* begin = std::begin(kLowerRuns);
+  const LowerRun* after = std::upper_bound(
+      begin, std::end(kLowerRuns), cp, [](char32_t c, const LowerRun& r) { return c < r.first; });
+  if (after == begin) return cp;
+  const LowerRun& run = *std::prev(after);
+  const char32_t offset = cp - run.first;
+  if (offset % run.stride != 0 || offset / run.stride >= run.count) return cp;
+  return static_cast<char32_t>(static_cast<std::int32_t>(cp) + run.delta);
+}
+
+const MultiLower* multi_lower(char32_t cp) {
+  for (const MultiLower& m : kMultiLower) {
+    if (m.from == cp) return &m;
+  }
+  return nullptr;
+}
+
+// A decoded character; `cp` is kNotAChar for a byte that does not start a valid sequence
+// (which then counts as one byte that is neither cased nor case-ignorable).
+constexpr char32_t kNotAChar = 0xFFFFFFFF;
+struct Decoded {
+  char32_t cp;
+  std::size_t length;
+};
+
+Decoded decode_at(std::string_view s, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, min = 0x10000;
+  } else {
+    return {kNotAChar, 1};
+  }
+  if (i + length > s.size()) return {kNotAChar, 1};
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto cont = static_cast<unsigned char>(s[i + k]);
+    if ((cont & 0xC0) != 0x80) return {kNotAChar, 1};
+    cp = (cp << 6) | (cont & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kNotAChar, 1};
+  return {cp, length};
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// The "after" half of Final_Sigma: whether the text from `i` on is Case_Ignorable* then a
+// Cased character.
+bool cased_follows(std::string_view s, std::size_t i) {
+  while (i < s.size()) {
+    const Decoded d = decode_at(s, i);
+    if (d.cp == kNotAChar) return false;
+    if (!is_case_ignorable(d.cp)) return is_cased(d.cp);
+    i += d.length;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string unicode_to_lower(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  // The "before" half of Final_Sigma, kept while scanning: whether the last character that is
+  // not Case_Ignorable was Cased. A character that is both (U+0345, modifier letters such as
+  // U+02B0) counts as ignorable and is looked through, as ICU and CPython read the rule; a
+  // path therefore lower-cases the same here as in those libraries.
+  bool after_cased = false;
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte < 0x80) {
+      // ASCII maps only A-Z, but its apostrophe, full stop, colon, "^" and "`" are
+      // Case_Ignorable, so the sigma context is tracked here too.
+      if (!is_case_ignorable(byte)) after_cased = is_cased(byte);
+      out.push_back(byte >= 'A' && byte <= 'Z' ? static_cast<char>(byte + 32)
+                                               : static_cast<char>(byte));
+      ++i;
+      continue;
+    }
+    const Decoded d = decode_at(utf8, i);
+    if (d.cp == kNotAChar) {
+      out.push_back(utf8[i]);
+      after_cased = false;
+      ++i;
+      continue;
+    }
+    if (d.cp == kCapitalSigma) {
+      const bool word_final = after_cased && !cased_follows(utf8, i + d.length);
+      append_utf8(out, word_final ? kFinalSigma : simple_lower(d.cp));
+    } else if (const MultiLower* m = multi_lower(d.cp)) {
+      for (char32_t unit : m->to) {
+        if (unit != 0) append_utf8(out, unit);
+      }
+    } else {
+      append_utf8(out, simple_lower(d.cp));
+    }
+    if (!is_case_ignorable(d.cp)) after_cased = is_cased(d.cp);
+    i += d.length;
+  }
+  return out;
+}
+
+std::string_view unicode_lower_version() { return kTablesUnicodeVersion; }
+
+}  // namespace talvex
