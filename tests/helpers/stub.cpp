@@ -9,6 +9,8 @@
 //   pid <path>         append this process's id and a line feed to <path>
 //   start <path>       start <path> detached, without arguments, and do not wait for it
 //   delete <path>      delete the file <path>
+//   hold <path>        open <path> for reading, sharing read, write and delete, and keep it open
+//   lock <path>        open (or create) <path> without sharing it, and keep it open
 // Paths in the script are UTF-8. Without a script the stub exits 0 at once.
 #include <windows.h>
 
@@ -81,6 +83,12 @@ std::wstring script_path() {
 
 }  // namespace
 
+// Files opened by "hold" and "lock" stay open until the stub exits.
+void open_and_keep(const std::wstring& path, DWORD share) {
+  CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, share == 0 ? OPEN_ALWAYS : OPEN_EXISTING, 0,
+              nullptr);
+}
+
 int wmain() {
   const std::string script = read_file(script_path());
   size_t pos = 0;
@@ -105,6 +113,10 @@ int wmain() {
       append_file(widen(arg), std::to_string(GetCurrentProcessId()) + "\n");
     } else if (verb == "start") {
       start_detached(widen(arg));
+    } else if (verb == "hold") {
+      open_and_keep(widen(arg), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    } else if (verb == "lock") {
+      open_and_keep(widen(arg), 0);
     } else if (verb == "delete") {
       DeleteFileW(widen(arg).c_str());
     }

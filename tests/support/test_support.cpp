@@ -25,6 +25,11 @@ std::wstring full_path(const std::wstring& path) {
   return out;
 }
 
+bool running_under_wine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 TestDir::TestDir(std::wstring_view suffix) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "no-test";
@@ -260,6 +265,14 @@ void kill_all(const std::wstring& image) {
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), 5000);
   }
+}
+
+std::string system_message(DWORD code) {
+  wchar_t buffer[2048];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buffer, 2048, nullptr);
+  while (n > 0 && std::wstring_view(L" \t\f\r\n").find(buffer[n - 1]) != std::wstring_view::npos) --n;
+  return to_utf8(std::wstring_view(buffer, n));
 }
 
 }  // namespace talvex::test

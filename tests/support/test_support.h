@@ -89,7 +89,15 @@ bool eventually(Pred pred, DWORD timeout_ms) {
   }
 }
 
+// True under Wine (its ntdll exports wine_get_version), where a few system behaviours differ.
+[[nodiscard]] bool running_under_wine();
+
 // The absolute form of a path.
 [[nodiscard]] std::wstring full_path(const std::wstring& path);
+
+// The system's message for a Win32 error code as FormatMessageW gives it, trailing white space
+// trimmed, in UTF-8 ("" when there is none). The wording differs between Windows and Wine, so
+// tests compare error texts against this instead of spelling messages out.
+[[nodiscard]] std::string system_message(DWORD code);
 
 }  // namespace talvex::test

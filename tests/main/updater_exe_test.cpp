@@ -1,0 +1,90 @@
+// The command line through the real executable: statuses, the usage text, and no log file
+// before the command line was accepted.
+#include <gtest/gtest.h>
+
+#include "base/text.h"
+#include "main/command_line.h"
+#include "support/test_support.h"
+
+namespace talvex {
+namespace {
+
+using test::TestDir;
+
+struct UpdaterRun {
+  DWORD status = 0xFFFFFFFF;
+  std::string err;
+};
+
+UpdaterRun run_updater(const TestDir& dir, const std::wstring& args, bool with_std_handles = true) {
+  const std::wstring exe = dir.file(L"talvex-updater.exe");
+  if (!test::file_exists(exe)) EXPECT_TRUE(test::copy_file(test::bin_file(L"talvex-updater.exe"), exe));
+  test::SpawnOptions options;
+  options.current_dir = dir.path();
+  options.stderr_file = dir.file(L"stderr.txt");
+  options.no_std_handles = !with_std_handles;
+  UpdaterRun run;
+  auto child = test::spawn(exe, L"talvex-updater.exe" + args, options);
+  if (!child) return run;
+  run.status = test::wait_exit(child->process.get(), 60000).value_or(0xFFFFFFFF);
+  run.err = test::read_file(dir.file(L"stderr.txt")).value_or("");
+  return run;
+}
+
+TEST(UpdaterExe, UnusableCommandLinesGetTheUsageTextAndStatusTwo) {
+  TestDir dir;
+  const std::wstring log = L" --log " + test::quote_arg(dir.file(L"logs\\deep\\run.log"));
+  const wchar_t* const lines[] = {
+      L"",
+      L" --installer i",
+      L" --app-exe a --installer",
+      L" --installer i --app-exe a stray",
+      L" --INSTALLER i --app-exe a",
+      L" --installer=i --app-exe a",
+      L" --installer i --app-exe a --help",
+      L" --installer i --app-exe a --installer",
+      L" --installer \"i\" --app-exe \"a\" \"\"",
+  };
+  for (const wchar_t* line : lines) {
+    const UpdaterRun run = run_updater(dir, line + log);
+    EXPECT_EQ(run.status, kExitUsage) << to_utf8(line);
+    EXPECT_EQ(run.err, kUsageText) << to_utf8(line);
+    EXPECT_FALSE(test::file_exists(dir.file(L"logs"))) << to_utf8(line);
+  }
+}
+
+TEST(UpdaterExe, WithoutStandardErrorTheStatusIsStillTwo) {
+  TestDir dir;
+  EXPECT_EQ(run_updater(dir, L" --bogus", /*with_std_handles=*/false).status, kExitUsage);
+}
+
+TEST(UpdaterExe, AnAcceptedCommandLineWritesTheBannerAndOptionsFirst) {
+  TestDir dir;
+  const std::wstring log = dir.file(L"logs\\deep\\run.log");
+  // "+42" is accepted, and a value with an unpaired surrogate is kept (shown as U+FFFD).
+  const std::wstring odd_app = dir.file(L"app") + static_cast<wchar_t>(0xD800) + L".exe";
+  const UpdaterRun run = run_updater(dir, L" --wait-pid +0 --installer " + test::quote_arg(dir.file(L"no setup.exe")) +
+                                       L" --app-exe " + test::quote_arg(odd_app) + L" --log " +
+                                       test::quote_arg(log));
+  EXPECT_NE(run.status, kExitUsage);
+  EXPECT_EQ(run.err, "");
+  const auto messages = test::log_messages(log);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "=== talvex-updater start ===");
+  EXPECT_EQ(messages[1], "installer=" + to_utf8(dir.file(L"no setup.exe")) + " app_exe=" +
+                             to_utf8(dir.file(L"app")) + "\xEF\xBF\xBD.exe wait_pid=Some(0)");
+}
+
+TEST(UpdaterExe, AnEmptyLogPathLosesTheLinesButNotTheStatus) {
+  TestDir dir;
+  const std::wstring rest = L" --installer " + test::quote_arg(dir.file(L"missing.exe")) + L" --app-exe " +
+                            test::quote_arg(dir.file(L"missing-app.exe"));
+  const UpdaterRun with_log = run_updater(dir, rest + L" --log " + test::quote_arg(dir.file(L"run.log")));
+  const UpdaterRun without = run_updater(dir, rest + L" --log \"\"");
+  EXPECT_NE(with_log.status, kExitUsage);
+  EXPECT_EQ(without.status, with_log.status);
+  EXPECT_EQ(without.err, "");
+}
+
+}  // namespace
+}  // namespace talvex
