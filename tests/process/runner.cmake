@@ -1,4 +1,12 @@
 # Installer runner, waiting for the application, polling sleeps.
 talvex_add_gtest(process_runner_test
-  SOURCES wait_for_exit_test.cpp sleep_test.cpp
+  SOURCES installer_test.cpp wait_for_exit_test.cpp sleep_test.cpp
   TIMEOUT 180)
+target_link_libraries(process_runner_test PRIVATE shell32)
+
+# Stand-ins for system programs beside the test programs: the directory every test program of
+# the tree shares, and the one the program search tries first.
+talvex_add_gtest(process_stand_in_test
+  SOURCES stand_in_test.cpp
+  LOCKS system_dir)
+target_link_libraries(process_stand_in_test PRIVATE shell32)

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/text.h"
+#include "log/run_log.h"
+#include "process/process.h"
+#include "process/recorded_command.h"
+#include "support/test_support.h"
+
+namespace talvex {
+namespace {
+
+using std::chrono::milliseconds;
+using test::log_messages;
+using test::TestDir;
+
+long long elapsed_ms(MonotonicTime since) {
+  return std::chrono::duration_cast<milliseconds>(monotonic_now() - since).count();
+}
+
+TEST(InstallerPackage, IsWindowsInstallerOnlyForAnMsiExtensionOfTheLastComponent) {
+  const struct {
+    const wchar_t* path;
+    bool msi;
+  } cases[] = {
+      {L"C:\\Updates\\Setup.MSI", true},
+      {L"setup.msi", true},
+      {L"C:/Updates/app-2.0.Msi", true},
+      {L"C:\\Updates\\setup.exe", false},
+      {L"C:\\Updates\\setup", false},
+      {L"C:\\Updates\\.msi", false},  // the whole name is a dot and "msi"
+      {L".MSI", false},
+      {L"C:\\Updates\\setup.msi.bak", false},  // a further extension follows
+      {L"C:\\Updates\\setup.msix", false},
+      {L"C:\\Updates\\setup.", false},
+      {L"C:\\Updates.msi\\setup", false},    // only a directory has the extension
+      {L"C:\\Updates\\setup.msi\\", false},  // no file name at all
+      {L"", false},
+      {L"C:\\Updates\\setup.MS\u0130", false},  // only ASCII letters fold
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(to_utf8(c.path));
+    EXPECT_EQ(is_windows_installer_package(c.path), c.msi);
+  }
+}
+
+TEST(InstallerPackage, CommandCarriesThePackageAsTextUnchangedOtherwise) {
+  // Relative paths stay relative: the child resolves them against the inherited directory.
+  const InstallerCommand exe = installer_command(L"updates\\setup");
+  EXPECT_EQ(exe.program, L"updates\\setup");
+  EXPECT_EQ(exe.arguments, (std::vector<std::wstring>{L"/UPDATE", L"/S", L"/R"}));
+  // An unpaired surrogate is replaced, as in the log.
+  const std::wstring odd = std::wstring(L"C:\\u\\s") + static_cast<wchar_t>(0xD800) + L".exe";
+  EXPECT_EQ(installer_command(odd).program, L"C:\\u\\s\uFFFD.exe");
+  const std::wstring odd_msi = std::wstring(L"C:\\u\\s") + static_cast<wchar_t>(0xDC00) + L".msi";
+  EXPECT_EQ(installer_command(odd_msi).arguments.at(1), L"C:\\u\\s\uFFFD.msi");
+}
+
+class RunInstallerTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> messages() const { return log_messages(dir_.file(L"run.log")); }
+
+  TestDir dir_;
+  RunLog log_{dir_.file(L"run.log")};
+};
+
+// Each stub exits at once, so most often before the first query; either way there is no line
+// between the command and the outcome.
+TEST_F(RunInstallerTest, ReportsTheExitCodeAndSucceedsOnlyOnZero) {
+  const struct {
+    const char* code;
+    const char* status;
+    bool success;
+  } cases[] = {
+      {"0", "exit code: 0", true},
+      {"1", "exit code: 1", false},
+      {"3010", "exit code: 3010", false},  // "restart required" is still not success
+      {"0xC0000005", "exit code: 0xc0000005", false},
+  };
+  const std::wstring folder = dir_.file(L"Program Files\\Talvex App");
+  ASSERT_TRUE(test::make_dirs(folder));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.code);
+    const std::wstring setup = folder + L"\\setup " + to_wide(c.code) + L".exe";
+    const std::wstring record = setup + L".txt";
+    const RunLog log(setup + L".log");
+    ASSERT_TRUE(test::make_stub(setup, "record " + to_utf8(record) + "\nexit " + c.code));
+
+    EXPECT_EQ(run_installer(setup, log, milliseconds(60'000), milliseconds(50)), c.success);
+
+    // The path with spaces is one argument to the child and shows unquoted in the log.
+    EXPECT_EQ(test::recorded_runs(record),
+              (std::vector<std::vector<std::wstring>>{{setup, L"/UPDATE", L"/S", L"/R"}}));
+    EXPECT_EQ(log_messages(*log.path()),
+              (std::vector<std::string>{"running installer: " + to_utf8(setup) + " /UPDATE /S /R",
+                                        std::string("installer exited: ") + c.status}));
+  }
+}
+
+TEST_F(RunInstallerTest, KillsAnInstallerAtTheFirstPollPastTheLimitWithoutWaitingForIt) {
+  const std::wstring setup = dir_.file(L"hangs.exe");
+  const std::wstring pid_file = dir_.file(L"pid.txt");
+  ASSERT_TRUE(test::make_stub(setup, "pid " + to_utf8(pid_file) + "\nforever"));
+
+  const MonotonicTime start = monotonic_now();
+  EXPECT_FALSE(run_installer(setup, log_, milliseconds(1500), milliseconds(200)));
+  const long long took = elapsed_ms(start);
+  // Not before the limit, and at the first poll after it (polls at 0, 200, ..., 1600).
+  EXPECT_GE(took, 1500);
+  EXPECT_LT(took, 2700);
+  EXPECT_EQ(messages(),
+            (std::vector<std::string>{"running installer: " + to_utf8(setup) + " /UPDATE /S /R",
+                                      "ERROR: installer timed out, killed"}));
+
+  // The child is really gone (Windows terminates asynchronously, so allow it a moment).
+  const auto pid_text = test::read_file(pid_file);
+  ASSERT_TRUE(pid_text.has_value()) << "the stub never ran";
+  const DWORD pid = std::stoul(*pid_text);
+  ScopedHandle child(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (child) {
+    EXPECT_EQ(WaitForSingleObject(child.get(), 5000), WAIT_OBJECT_0);
+  }
+  EXPECT_TRUE(test::eventually([&] { return test::pids_running(setup).empty(); }, 5000));
+  test::kill_all(setup);
+}
+
+TEST_F(RunInstallerTest, UnstartablePackagesEndInASpawnErrorAtOnce) {
+  ASSERT_TRUE(test::make_dirs(dir_.file(L"package")));
+  ASSERT_TRUE(test::make_dirs(dir_.file(L"folder.exe")));
+  ASSERT_TRUE(test::write_file(dir_.file(L"notes.exe"), "plain text, not a program\r\n"));
+  // Lies only in the current directory, which the launch never searches.
+  ASSERT_TRUE(test::make_stub(L"cwd-only-setup.exe", "exit 0"));
+  struct RemoveAtEnd {
+    ~RemoveAtEnd() {
+      DeleteFileW(L"cwd-only-setup.exe");
+      DeleteFileW(L"cwd-only-setup.stub");
+    }
+  } remove_at_end;
+
+  const std::regex os_error("ERROR: failed to spawn installer: .+ \\(os error -?[0-9]+\\)");
+  const struct {
+    std::wstring path;
+    std::string error;  // empty: an operating-system error
+  } cases[] = {
+      {dir_.file(L"missing\\setup.exe"), ""},
+      {dir_.file(L"package"), ""},
+      {dir_.file(L"folder.exe"), ""},
+      {dir_.file(L"notes.exe"), ""},
+      {dir_.path() + L"\\", "ERROR: failed to spawn installer: program path has no file name"},
+      {L"", "ERROR: failed to spawn installer: program path has no file name"},
+      {L"cwd-only-setup.exe", "ERROR: failed to spawn installer: program not found"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(to_utf8(c.path));
+    const RunLog log(dir_.file(L"bad" + std::to_wstring(n++) + L".log"));
+    const MonotonicTime start = monotonic_now();
+    EXPECT_FALSE(run_installer(c.path, log, milliseconds(60'000), milliseconds(50)));
+    EXPECT_LT(elapsed_ms(start), 5000);
+    const auto lines = log_messages(*log.path());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "running installer: " + to_utf8(c.path) + " /UPDATE /S /R");
+    if (c.error.empty()) {
+      EXPECT_TRUE(std::regex_match(lines[1], os_error)) << lines[1];
+    } else {
+      EXPECT_EQ(lines[1], c.error);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace talvex

@@ -1,0 +1,126 @@
+// Tests that put a stand-in for a system program ("ie4uinit.exe", "msiexec.exe") beside the test
+// program, the first place the launch layer's search looks. That directory is shared by every
+// test program of the build tree, hence the system_dir lock on this test.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "log/run_log.h"
+#include "process/process.h"
+#include "process/recorded_command.h"
+#include "support/test_support.h"
+
+namespace talvex {
+namespace {
+
+using test::TestDir;
+
+std::wstring script_beside(const std::wstring& exe) {
+  return exe.substr(0, exe.find_last_of(L'.')) + L".stub";
+}
+
+void remove_stand_in(const std::wstring& exe) {
+  // A stand-in that just exited can stay locked for a moment.
+  test::eventually(
+      [&] {
+        DeleteFileW(exe.c_str());
+        return !test::file_exists(exe);
+      },
+      5000);
+  DeleteFileW(script_beside(exe).c_str());
+}
+
+// A stub named `name` in the test program's directory, removed again however the test ends.
+class StandIn {
+ public:
+  StandIn(std::wstring_view name, std::string_view script) : exe_(test::bin_file(name)) {
+    remove_stand_in(exe_);
+    EXPECT_TRUE(test::make_stub(exe_, script));
+  }
+  ~StandIn() { remove_stand_in(exe_); }
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+
+ private:
+  std::wstring exe_;
+};
+
+std::vector<std::wstring> arguments_of(const std::vector<std::wstring>& run) {
+  return run.empty() ? run : std::vector<std::wstring>(run.begin() + 1, run.end());
+}
+
+class StandInTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> messages() const { return test::log_messages(dir_.file(L"run.log")); }
+  std::string record_verb() const { return "record " + to_utf8(dir_.file(L"record.txt")); }
+  std::vector<std::vector<std::wstring>> runs() const {
+    return test::recorded_runs(dir_.file(L"record.txt"));
+  }
+
+  TestDir dir_;
+  RunLog log_{dir_.file(L"run.log")};
+};
+
+TEST_F(StandInTest, IconRefreshRunsClearThenShowOneAfterTheOther) {
+  // Two records per run: overlapping runs would interleave them.
+  StandIn utility(L"ie4uinit.exe", record_verb() + "\nsleep 200\n" + record_verb() + "\nexit 0");
+  refresh_icon_cache(log_);
+
+  const auto recorded = runs();
+  ASSERT_EQ(recorded.size(), 4u);
+  EXPECT_EQ(arguments_of(recorded[0]), std::vector<std::wstring>{L"-ClearIconCache"});
+  EXPECT_EQ(arguments_of(recorded[1]), std::vector<std::wstring>{L"-ClearIconCache"});
+  EXPECT_EQ(arguments_of(recorded[2]), std::vector<std::wstring>{L"-show"});
+  EXPECT_EQ(arguments_of(recorded[3]), std::vector<std::wstring>{L"-show"});
+  EXPECT_EQ(messages(), (std::vector<std::string>{"ie4uinit -ClearIconCache -> exit code: 0",
+                                                  "ie4uinit -show -> exit code: 0"}));
+}
+
+TEST_F(StandInTest, IconRefreshLogsAFailingUtilityAndStillRunsTheSecondStep) {
+  StandIn utility(L"ie4uinit.exe", record_verb() + "\nexit 0x80070005");
+  refresh_icon_cache(log_);
+  EXPECT_EQ(runs().size(), 2u);
+  EXPECT_EQ(messages(),
+            (std::vector<std::string>{"ie4uinit -ClearIconCache -> exit code: 0x80070005",
+                                      "ie4uinit -show -> exit code: 0x80070005"}));
+}
+
+TEST_F(StandInTest, IconRefreshWritesNothingWithoutTheUtility) {
+  remove_stand_in(test::bin_file(L"ie4uinit.exe"));
+  wchar_t system_dir[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
+  if (n > 0 && test::file_exists(std::wstring(system_dir, n) + L"\\ie4uinit.exe")) {
+    GTEST_SKIP() << "this system has ie4uinit.exe";
+  }
+  // One in the current directory must not be picked up either.
+  const std::wstring planted = dir_.file(L"planted.txt");
+  ASSERT_TRUE(test::make_stub(L"ie4uinit.exe", "record " + to_utf8(planted)));
+
+  refresh_icon_cache(log_);
+
+  remove_stand_in(test::full_path(L"ie4uinit.exe"));
+  EXPECT_FALSE(test::file_exists(planted)) << "the current directory was searched";
+  EXPECT_FALSE(test::file_exists(dir_.file(L"run.log")));
+}
+
+TEST_F(StandInTest, UpperCaseMsiPackageGoesToMsiexecAsOneArgument) {
+  StandIn msiexec(L"msiexec.exe", record_verb() + "\nexit 0");
+  const std::wstring package = dir_.file(L"Talvex Setup 2.0.MSI");
+
+  EXPECT_TRUE(run_installer(package, log_, std::chrono::milliseconds(60'000),
+                            std::chrono::milliseconds(50)));
+
+  const auto recorded = runs();
+  ASSERT_EQ(recorded.size(), 1u);
+  EXPECT_EQ(arguments_of(recorded[0]),
+            (std::vector<std::wstring>{L"/i", package, L"/passive", L"/norestart"}));
+  EXPECT_EQ(messages(), (std::vector<std::string>{"running installer: msiexec.exe /i " +
+                                                      to_utf8(package) + " /passive /norestart",
+                                                  "installer exited: exit code: 0"}));
+}
+
+}  // namespace
+}  // namespace talvex
