@@ -66,8 +66,8 @@ TEST(ParsePid, AcceptsPlusAndDigitsWithinRange) {
 }
 
 TEST(ParseOptions, ReadsTheFourOptions) {
-  const auto options =
-      parse({L"--installer", L"C:\\s.exe", L"--app-exe", L"a.exe", L"--wait-pid", L"+7", L"--log", L"l"});
+  const auto options = parse(
+      {L"--installer", L"C:\\s.exe", L"--app-exe", L"a.exe", L"--wait-pid", L"+7", L"--log", L"l"});
   ASSERT_TRUE(options);
   EXPECT_EQ(options->installer, L"C:\\s.exe");
   EXPECT_EQ(options->app_exe, L"a.exe");
@@ -87,10 +87,12 @@ TEST(ParseOptions, LaterOccurrencesReplaceEarlierOnes) {
 
   // A trailing option without a value clears what was set before.
   EXPECT_FALSE(parse({L"--installer", L"one", L"--app-exe", L"a", L"--installer"}));
-  const auto cleared_log = parse({L"--installer", L"i", L"--app-exe", L"a", L"--log", L"x", L"--log"});
+  const auto cleared_log =
+      parse({L"--installer", L"i", L"--app-exe", L"a", L"--log", L"x", L"--log"});
   ASSERT_TRUE(cleared_log);
   EXPECT_EQ(cleared_log->log, std::nullopt);
-  const auto cleared_pid = parse({L"--installer", L"i", L"--app-exe", L"a", L"--wait-pid", L"5", L"--wait-pid"});
+  const auto cleared_pid =
+      parse({L"--installer", L"i", L"--app-exe", L"a", L"--wait-pid", L"5", L"--wait-pid"});
   ASSERT_TRUE(cleared_pid);
   EXPECT_EQ(cleared_pid->wait_pid, std::nullopt);
 }
@@ -112,8 +114,8 @@ TEST(ParseOptions, AnUnusablePidIsIgnoredNotAnError) {
     ASSERT_TRUE(options) << bad;
     EXPECT_EQ(options->wait_pid, std::nullopt) << bad;
   }
-  const auto replaced = parse({L"--wait-pid", L"5", L"--installer", L"i", L"--app-exe", L"a",
-                               L"--wait-pid", L"x"});
+  const auto replaced =
+      parse({L"--wait-pid", L"5", L"--installer", L"i", L"--app-exe", L"a", L"--wait-pid", L"x"});
   ASSERT_TRUE(replaced);
   EXPECT_EQ(replaced->wait_pid, std::nullopt);
 }

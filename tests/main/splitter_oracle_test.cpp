@@ -37,7 +37,8 @@ std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes) {
   return argv;
 }
 
-std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir, const std::wstring& line) {
+std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir,
+                                                      const std::wstring& line) {
   const std::wstring out = dir.file(L"argv.bin");
   test::SpawnOptions options;
   options.stdout_file = out;
@@ -51,8 +52,9 @@ std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir, const 
 // Command lines heavy in the characters the rules are about.
 std::wstring random_command_line(std::mt19937& rng) {
   static const wchar_t* const kPieces[] = {
-      L"a", L"b", L"x y", L" ", L" ", L"\t", L"\"", L"\"", L"\"\"", L"\\", L"\\\\", L"\\\\\\",
-      L"\\\"", L"\\\\\"", L"\u00e9", L"\u03a3", L"\U0001F600", L"C:\\dir\\", L"--installer"};
+      L"a",      L"b",      L"x y",        L" ",         L" ",          L"\t",   L"\"",
+      L"\"",     L"\"\"",   L"\\",         L"\\\\",      L"\\\\\\",     L"\\\"", L"\\\\\"",
+      L"\u00e9", L"\u03a3", L"\U0001F600", L"C:\\dir\\", L"--installer"};
   constexpr size_t kCount = sizeof kPieces / sizeof kPieces[0];
   std::uniform_int_distribution<size_t> piece(0, kCount - 1);
   std::uniform_int_distribution<int> length(0, 14);
@@ -69,10 +71,10 @@ std::wstring random_command_line(std::mt19937& rng) {
 
 TEST(SplitterOracle, AgreesWithTheCRuntimeOnHandPickedLines) {
   TestDir dir;
-  const wchar_t* const lines[] = {
-      L"p \"a\"\"b c\"",  L"p \"x\"\"\"", L"p \\\\\\\"q", L"p a\\\\\\\\\"b\"", L"p \"open end",
-      L"p \"\"",         L"p a \"",      L"p \"a\\\\\" b", L"p \t a\t\"\tb\"", L"\"p q\" r",
-      L"p a\"\"b"};
+  const wchar_t* const lines[] = {L"p \"a\"\"b c\"",   L"p \"x\"\"\"",   L"p \\\\\\\"q",
+                                  L"p a\\\\\\\\\"b\"", L"p \"open end",  L"p \"\"",
+                                  L"p a \"",           L"p \"a\\\\\" b", L"p \t a\t\"\tb\"",
+                                  L"\"p q\" r",        L"p a\"\"b"};
   for (const wchar_t* line : lines) {
     const auto expected = runtime_argv(dir, line);
     ASSERT_TRUE(expected) << to_utf8(line);

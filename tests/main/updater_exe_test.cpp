@@ -18,7 +18,8 @@ struct UpdaterRun {
 
 UpdaterRun run_updater(const TestDir& dir, const std::wstring& args, bool with_std_handles = true) {
   const std::wstring exe = dir.file(L"talvex-updater.exe");
-  if (!test::file_exists(exe)) EXPECT_TRUE(test::copy_file(test::bin_file(L"talvex-updater.exe"), exe));
+  if (!test::file_exists(exe))
+    EXPECT_TRUE(test::copy_file(test::bin_file(L"talvex-updater.exe"), exe));
   test::SpawnOptions options;
   options.current_dir = dir.path();
   options.stderr_file = dir.file(L"stderr.txt");
@@ -63,9 +64,9 @@ TEST(UpdaterExe, AnAcceptedCommandLineWritesTheBannerAndOptionsFirst) {
   const std::wstring log = dir.file(L"logs\\deep\\run.log");
   // "+42" is accepted, and a value with an unpaired surrogate is kept (shown as U+FFFD).
   const std::wstring odd_app = dir.file(L"app") + static_cast<wchar_t>(0xD800) + L".exe";
-  const UpdaterRun run = run_updater(dir, L" --wait-pid +0 --installer " + test::quote_arg(dir.file(L"no setup.exe")) +
-                                       L" --app-exe " + test::quote_arg(odd_app) + L" --log " +
-                                       test::quote_arg(log));
+  const UpdaterRun run = run_updater(
+      dir, L" --wait-pid +0 --installer " + test::quote_arg(dir.file(L"no setup.exe")) +
+               L" --app-exe " + test::quote_arg(odd_app) + L" --log " + test::quote_arg(log));
   EXPECT_NE(run.status, kExitUsage);
   EXPECT_EQ(run.err, "");
   const auto messages = test::log_messages(log);
@@ -77,9 +78,10 @@ TEST(UpdaterExe, AnAcceptedCommandLineWritesTheBannerAndOptionsFirst) {
 
 TEST(UpdaterExe, AnEmptyLogPathLosesTheLinesButNotTheStatus) {
   TestDir dir;
-  const std::wstring rest = L" --installer " + test::quote_arg(dir.file(L"missing.exe")) + L" --app-exe " +
-                            test::quote_arg(dir.file(L"missing-app.exe"));
-  const UpdaterRun with_log = run_updater(dir, rest + L" --log " + test::quote_arg(dir.file(L"run.log")));
+  const std::wstring rest = L" --installer " + test::quote_arg(dir.file(L"missing.exe")) +
+                            L" --app-exe " + test::quote_arg(dir.file(L"missing-app.exe"));
+  const UpdaterRun with_log =
+      run_updater(dir, rest + L" --log " + test::quote_arg(dir.file(L"run.log")));
   const UpdaterRun without = run_updater(dir, rest + L" --log \"\"");
   EXPECT_NE(with_log.status, kExitUsage);
   EXPECT_EQ(without.status, with_log.status);
