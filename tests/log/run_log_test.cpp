@@ -82,14 +82,16 @@ TEST(PrepareLog, CreatesEveryMissingParentDirectory) {
   // Mixed separators and an existing directory are fine too.
   const std::wstring mixed = dir.file(L"one/three//run.log");
   log_line(prepare_log(UpdaterOptions{L"i", L"a", mixed, std::nullopt}), "mixed");
-  EXPECT_EQ(test::log_messages(dir.file(L"one\\three\\run.log")), std::vector<std::string>{"mixed"});
+  EXPECT_EQ(test::log_messages(dir.file(L"one\\three\\run.log")),
+            std::vector<std::string>{"mixed"});
 }
 
 TEST(PrepareLog, FailuresOnlyLoseLines) {
   TestDir dir;
   // The parent "directory" is a file: it cannot be created, and the lines are dropped quietly.
   ASSERT_TRUE(test::write_file(dir.file(L"blocker"), "x"));
-  const RunLog blocked = prepare_log(UpdaterOptions{L"i", L"a", dir.file(L"blocker\\sub\\run.log"), std::nullopt});
+  const RunLog blocked =
+      prepare_log(UpdaterOptions{L"i", L"a", dir.file(L"blocker\\sub\\run.log"), std::nullopt});
   log_line(blocked, "lost");
   EXPECT_EQ(test::read_file(dir.file(L"blocker")), "x");
 
@@ -107,8 +109,9 @@ TEST(LogLine, KeepsOlderLinesAcrossRuns) {
   const std::wstring path = dir.file(L"run.log");
   ASSERT_TRUE(test::write_file(path, "[1] earlier run\n"));
   for (int run = 0; run < 2; ++run) {
-    auto writer = test::spawn(test::bin_file(L"log_writer.exe"),
-                              L"log_writer " + test::quote_arg(path) + L" run" + std::to_wstring(run) + L" 2");
+    auto writer =
+        test::spawn(test::bin_file(L"log_writer.exe"), L"log_writer " + test::quote_arg(path) +
+                                                           L" run" + std::to_wstring(run) + L" 2");
     ASSERT_TRUE(writer);
     ASSERT_EQ(test::wait_exit(writer->process.get(), 30000), 0u);
   }
@@ -156,7 +159,8 @@ std::map<std::string, std::set<int>> lines_by_tag(const std::wstring& path) {
 TEST(LogLine, ALoneWriterLosesNothing) {
   TestDir dir;
   const std::wstring path = dir.file(L"run.log");
-  auto writer = test::spawn(test::bin_file(L"log_writer.exe"), L"log_writer " + test::quote_arg(path) + L" solo 2000");
+  auto writer = test::spawn(test::bin_file(L"log_writer.exe"),
+                            L"log_writer " + test::quote_arg(path) + L" solo 2000");
   ASSERT_TRUE(writer);
   ASSERT_EQ(test::wait_exit(writer->process.get(), 60000), 0u);
   const auto text = test::read_file(path);
@@ -171,8 +175,10 @@ TEST(LogLine, ALoneWriterLosesNothing) {
 TEST(LogLine, TwoConcurrentWriters) {
   TestDir dir;
   const std::wstring path = dir.file(L"run.log");
-  auto a = test::spawn(test::bin_file(L"log_writer.exe"), L"log_writer " + test::quote_arg(path) + L" a 1000");
-  auto b = test::spawn(test::bin_file(L"log_writer.exe"), L"log_writer " + test::quote_arg(path) + L" b 1000");
+  auto a = test::spawn(test::bin_file(L"log_writer.exe"),
+                       L"log_writer " + test::quote_arg(path) + L" a 1000");
+  auto b = test::spawn(test::bin_file(L"log_writer.exe"),
+                       L"log_writer " + test::quote_arg(path) + L" b 1000");
   ASSERT_TRUE(a && b);
   ASSERT_EQ(test::wait_exit(a->process.get(), 60000), 0u);
   ASSERT_EQ(test::wait_exit(b->process.get(), 60000), 0u);

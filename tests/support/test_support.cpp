@@ -20,7 +20,8 @@ std::wstring bin_file(std::wstring_view name) { return bin_dir() + L"\\" + std::
 
 std::wstring full_path(const std::wstring& path) {
   std::wstring out(32768, L'\0');
-  const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
+  const DWORD n =
+      GetFullPathNameW(path.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
   out.resize(n);
   return out;
 }
@@ -83,13 +84,15 @@ std::optional<std::string> read_file(const std::wstring& path) {
   std::string data;
   char buffer[65536];
   DWORD got = 0;
-  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
+    data.append(buffer, got);
   return data;
 }
 
 bool write_file(const std::wstring& path, std::string_view bytes) {
-  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_ALWAYS, 0, nullptr));
+  ScopedFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, 0,
+                                    nullptr));
   if (!file) return false;
   DWORD written = 0;
   return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -123,8 +126,7 @@ std::vector<std::string> log_messages(const std::wstring& log_path) {
   for (const std::string& line : split_lines(*text)) {
     const size_t close = line.find("] ");
     const bool well_formed = line.size() > 3 && line[0] == '[' && close != std::string::npos &&
-                             close > 1 &&
-                             line.find_first_not_of("0123456789", 1) == close;
+                             close > 1 && line.find_first_not_of("0123456789", 1) == close;
     EXPECT_TRUE(well_formed) << "malformed log line: " << line;
     messages.push_back(well_formed ? line.substr(close + 2) : line);
   }
@@ -135,7 +137,8 @@ bool make_stub(const std::wstring& exe_path, std::string_view script) {
   std::wstring script_path = exe_path;
   const size_t dot = script_path.find_last_of(L'.');
   const size_t slash = script_path.find_last_of(L"\\/");
-  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) script_path.resize(dot);
+  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
+    script_path.resize(dot);
   script_path += L".stub";
   return copy_file(bin_file(L"stub.exe"), exe_path) && write_file(script_path, script);
 }
@@ -167,8 +170,8 @@ std::wstring environment_with(
 ScopedFileHandle open_output(const std::wstring& path) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   return ScopedFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                                      CREATE_ALWAYS, 0, nullptr));
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      &inherit, CREATE_ALWAYS, 0, nullptr));
 }
 
 }  // namespace
@@ -179,16 +182,16 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
   ScopedFileHandle null_in(CreateFileW(L"\\\\.\\NUL", GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                        0, nullptr));
-  ScopedFileHandle out = options.stdout_file ? open_output(*options.stdout_file)
-                                             : ScopedFileHandle(CreateFileW(
-                                                   L"\\\\.\\NUL", GENERIC_WRITE,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                                   OPEN_EXISTING, 0, nullptr));
-  ScopedFileHandle err = options.stderr_file ? open_output(*options.stderr_file)
-                                             : ScopedFileHandle(CreateFileW(
-                                                   L"\\\\.\\NUL", GENERIC_WRITE,
-                                                   FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                                                   OPEN_EXISTING, 0, nullptr));
+  ScopedFileHandle out = options.stdout_file
+                             ? open_output(*options.stdout_file)
+                             : ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                            &inherit, OPEN_EXISTING, 0, nullptr));
+  ScopedFileHandle err = options.stderr_file
+                             ? open_output(*options.stderr_file)
+                             : ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE,
+                                                            FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                            &inherit, OPEN_EXISTING, 0, nullptr));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!options.no_std_handles) {
@@ -206,7 +209,8 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
       CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, env.empty() ? nullptr : env.data(),
       options.current_dir.empty() ? nullptr : options.current_dir.c_str(), &startup, &info);
   if (!created) {
-    ADD_FAILURE() << "CreateProcessW failed with " << GetLastError() << " for " << to_utf8(application);
+    ADD_FAILURE() << "CreateProcessW failed with " << GetLastError() << " for "
+                  << to_utf8(application);
     return std::nullopt;
   }
   CloseHandle(info.hThread);
@@ -221,7 +225,8 @@ std::optional<DWORD> wait_exit(HANDLE process, DWORD timeout_ms) {
 }
 
 std::wstring quote_arg(std::wstring_view arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring_view::npos) return std::wstring(arg);
+  if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring_view::npos)
+    return std::wstring(arg);
   std::wstring out = L"\"";
   size_t backslashes = 0;
   for (wchar_t c : arg) {
@@ -229,8 +234,10 @@ std::wstring quote_arg(std::wstring_view arg) {
       ++backslashes;
       continue;
     }
-    if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
-    else out.append(backslashes, L'\\');
+    if (c == L'"')
+      out.append(backslashes * 2 + 1, L'\\');
+    else
+      out.append(backslashes, L'\\');
     backslashes = 0;
     out.push_back(c);
   }
@@ -245,8 +252,10 @@ std::vector<DWORD> pids_running(const std::wstring& image) {
   if (!snapshot) return pids;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL ok = Process32FirstW(snapshot.get(), &entry); ok; ok = Process32NextW(snapshot.get(), &entry)) {
-    ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+  for (BOOL ok = Process32FirstW(snapshot.get(), &entry); ok;
+       ok = Process32NextW(snapshot.get(), &entry)) {
+    ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
     if (!process) continue;
     wchar_t name[32768];
     DWORD size = 32768;
@@ -271,7 +280,8 @@ std::string system_message(DWORD code) {
   wchar_t buffer[2048];
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
                            code, 0, buffer, 2048, nullptr);
-  while (n > 0 && std::wstring_view(L" \t\f\r\n").find(buffer[n - 1]) != std::wstring_view::npos) --n;
+  while (n > 0 && std::wstring_view(L" \t\f\r\n").find(buffer[n - 1]) != std::wstring_view::npos)
+    --n;
   return to_utf8(std::wstring_view(buffer, n));
 }
 

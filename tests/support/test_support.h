@@ -50,10 +50,10 @@ void remove_tree(const std::wstring& path);
 [[nodiscard]] bool make_stub(const std::wstring& exe_path, std::string_view script);
 
 struct SpawnOptions {
-  std::wstring current_dir;                    // empty: inherit
-  std::optional<std::wstring> stdout_file;     // redirect standard output to this file
-  std::optional<std::wstring> stderr_file;     // redirect standard error to this file
-  bool no_std_handles = false;                 // start with no standard handles at all
+  std::wstring current_dir;                 // empty: inherit
+  std::optional<std::wstring> stdout_file;  // redirect standard output to this file
+  std::optional<std::wstring> stderr_file;  // redirect standard error to this file
+  bool no_std_handles = false;              // start with no standard handles at all
   // Variables to set (or, with nullopt, remove) in the child's environment block.
   std::vector<std::pair<std::wstring, std::optional<std::wstring>>> env;
 };
