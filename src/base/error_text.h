@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 #include "base/result.h"
 
@@ -17,6 +18,11 @@ namespace talvex {
 // are looked up in NTDLL's message table. Falls back to "OS Error <code> (FormatMessageW()
 // returned error <n>)" or "... returned invalid UTF-16)".
 [[nodiscard]] std::string os_error_message(DWORD code);
+
+// The part of os_error_message after FormatMessageW has written `message` for `looked_up_code`:
+// the message in UTF-8 with trailing spaces, tabs, form feeds, CRs and LFs trimmed, or the
+// "returned invalid UTF-16" fallback when it holds an unpaired surrogate.
+[[nodiscard]] std::string system_message_text(std::wstring_view message, DWORD looked_up_code);
 
 // The log's text for an error: os_error_message(code) + " (os error <code>)", or the fixed text
 // of an error found before the system was asked.
