@@ -68,7 +68,8 @@ bool read_marker(const std::wstring& path, std::wstring* installer) {
   }
   CloseHandle(file);
   if (data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);  // written by Notepad
-  data = data.substr(0, data.find_first_of("\r\n"));
+  const size_t line_end = data.find_first_of("\r\n");
+  if (line_end != std::string::npos) data.resize(line_end);
   while (!data.empty() && (data.back() == ' ' || data.back() == '\t')) data.pop_back();
   *installer = widen(data);
   return true;
@@ -77,7 +78,7 @@ bool read_marker(const std::wstring& path, std::wstring* installer) {
 std::wstring absolute(const std::wstring& path, const std::wstring& base_dir) {
   const bool rooted =
       path.size() >= 2 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'));
-  const std::wstring joined = rooted ? path : base_dir + L"\\" + path;
+  std::wstring joined = rooted ? path : base_dir + L"\\" + path;
   std::wstring full(32768, L'\0');
   const DWORD n =
       GetFullPathNameW(joined.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
