@@ -64,7 +64,7 @@ TEST(LogLine, AppendsOneTimestampedLinePerCall) {
   const std::uint64_t stamp = std::stoull(lines[0].substr(1));
   EXPECT_GE(stamp, before);
   EXPECT_LE(stamp, after);
-  EXPECT_EQ(lines[0], "[" + decimal(stamp) + "] first");
+  EXPECT_EQ(lines[0] + "\n", format_log_line(stamp, "first"));
   EXPECT_EQ(test::log_messages(dir.file(L"run.log"))[1],
             "caf\xC3\xA9 \xF0\x9F\x98\x80 C:\\path with spaces\\x");
 }

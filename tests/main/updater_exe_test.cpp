@@ -18,8 +18,9 @@ struct UpdaterRun {
 
 UpdaterRun run_updater(const TestDir& dir, const std::wstring& args, bool with_std_handles = true) {
   const std::wstring exe = dir.file(L"talvex-updater.exe");
-  if (!test::file_exists(exe))
+  if (!test::file_exists(exe)) {
     EXPECT_TRUE(test::copy_file(test::bin_file(L"talvex-updater.exe"), exe));
+  }
   test::SpawnOptions options;
   options.current_dir = dir.path();
   options.stderr_file = dir.file(L"stderr.txt");
