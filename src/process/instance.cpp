@@ -1,1 +1,67 @@
-// Placeholder; filled in by its own change.
+// Finding a running instance of the application, and starting it again.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "base/scoped_handle.h"
+#include "base/text.h"
+#include "base/unicode_lower.h"
+#include "process/process.h"
+
+namespace talvex {
+namespace {
+
+// The Toolhelp record of 64-bit Windows; a different size would mean a different ABI, and
+// Process32FirstW rejects a record whose dwSize it does not know.
+static_assert(sizeof(PROCESSENTRY32W) == 568);
+
+// Image paths longer than this (terminator included) fail the query and are skipped.
+constexpr DWORD kImagePathUnits = 1024;
+
+// The Win32 form of the process's image path, normalised; nullopt when the process cannot be
+// opened or queried (system processes, other users' processes, paths that do not fit).
+std::optional<std::string> normalized_image_of(DWORD pid) {
+  ScopedHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return std::nullopt;
+  std::array<wchar_t, kImagePathUnits> buffer{};
+  DWORD units = kImagePathUnits;
+  const BOOL queried = QueryFullProcessImageNameW(process.get(), 0, buffer.data(), &units);
+  process.reset();
+  // On success `units` excludes the terminator, so it is below the buffer size; anything else
+  // is not trusted, so the buffer is never read past its end.
+  if (!queried || units >= kImagePathUnits) return std::nullopt;
+  return normalize_image_path(std::wstring_view(buffer.data(), units));
+}
+
+}  // namespace
+
+std::string normalize_image_path(std::wstring_view path) {
+  // Only the verbatim prefix goes: "\\?\UNC\server\share" keeps its "UNC\", so it never equals
+  // the "\\server\share" form a process reports.
+  constexpr std::wstring_view kVerbatimPrefix = L"\\\\?\\";
+  if (path.substr(0, kVerbatimPrefix.size()) == kVerbatimPrefix) {
+    path.remove_prefix(kVerbatimPrefix.size());
+  }
+  return unicode_to_lower(to_utf8(path));
+}
+
+bool is_app_running(std::wstring_view app_exe) {
+  const std::string target = normalize_image_path(app_exe);
+  ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  // Without a process list the application is assumed to run: starting a second instance is
+  // worse than leaving the user to start it.
+  if (!snapshot) return true;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+       more = Process32NextW(snapshot.get(), &entry)) {
+    const std::optional<std::string> image = normalized_image_of(entry.th32ProcessID);
+    if (image && *image == target) return true;
+  }
+  return false;
+}
+
+}  // namespace talvex
