@@ -6,9 +6,12 @@
 #include <optional>
 #include <string>
 
+#include "base/error_text.h"
+#include "base/file_check.h"
 #include "base/scoped_handle.h"
 #include "base/text.h"
 #include "base/unicode_lower.h"
+#include "log/run_log.h"
 #include "process/process.h"
 
 namespace talvex {
@@ -62,6 +65,27 @@ bool is_app_running(std::wstring_view app_exe) {
     if (image && *image == target) return true;
   }
   return false;
+}
+
+void relaunch_app(std::wstring_view app_exe, const RunLog& log) {
+  if (!is_file(app_exe)) {
+    log_line(log, "ERROR: app exe missing, cannot relaunch");
+    return;
+  }
+  LaunchSpec spec;
+  spec.program = std::wstring(app_exe);
+  spec.std_in = StdStream::kNull;
+  spec.std_out = StdStream::kNull;
+  spec.std_err = StdStream::kNull;
+  spec.creation_flags = CREATE_NO_WINDOW;
+  Result<ChildProcess> child = launch(spec);
+  if (!child) {
+    log_line(log, "ERROR: relaunch failed: " + error_text(child.error()));
+    return;
+  }
+  log_line(log, "relaunched " + to_utf8(app_exe));
+  // `child` closes both handles here; the application runs on by itself and is never waited
+  // for.
 }
 
 }  // namespace talvex
