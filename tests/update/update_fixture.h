@@ -1,0 +1,75 @@
+// A private directory holding a copy of the updater, a stub installer and a stub application,
+// and a way to run a whole update through the real executable.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "support/test_support.h"
+
+namespace talvex::test {
+
+class UpdateRun : public ::testing::Test {
+ protected:
+  // `subdir` lets a test put everything below a path with spaces or non-ASCII characters.
+  void prepare(const std::wstring& subdir = L"") {
+    root_ = subdir.empty() ? dir_.path() : dir_.file(subdir);
+    ASSERT_TRUE(make_dirs(root_));
+    updater_ = root_ + L"\\talvex-updater.exe";
+    app_ = root_ + L"\\app.exe";
+    log_ = root_ + L"\\logs\\update.log";
+    record_ = root_ + L"\\installer-command.txt";
+    ASSERT_TRUE(copy_file(bin_file(L"talvex-updater.exe"), updater_));
+    ASSERT_TRUE(make_stub(app_, "forever\n"));
+  }
+  void TearDown() override {
+    if (!app_.empty()) kill_all(full_path(app_));
+  }
+
+  // An installer stub at `name` (below root) running `script`; returns its path.
+  std::wstring make_installer(const std::wstring& name, const std::string& script) {
+    const std::wstring path = root_ + L"\\" + name;
+    EXPECT_TRUE(make_stub(path, "record " + to_utf8(record_) + "\n" + script));
+    return path;
+  }
+  // A stand-in for the shell's icon utility, found first in the updater's own directory.
+  void make_icon_utility(const std::string& script = "exit 0\n") {
+    ASSERT_TRUE(make_stub(root_ + L"\\ie4uinit.exe", script));
+  }
+
+  // Runs the updater with the given arguments (each quoted) and returns its exit status.
+  DWORD run(const std::vector<std::wstring>& args, DWORD timeout_ms = 120000) {
+    std::wstring line = L"talvex-updater.exe";
+    for (const std::wstring& arg : args) line += L" " + quote_arg(arg);
+    SpawnOptions options;
+    options.current_dir = root_;
+    options.stderr_file = root_ + L"\\stderr.txt";
+    auto child = spawn(updater_, line, options);
+    if (!child) return 0xFFFFFFFF;
+    const auto status = wait_exit(child->process.get(), timeout_ms);
+    if (!status) TerminateProcess(child->process.get(), 99);
+    EXPECT_EQ(read_file(root_ + L"\\stderr.txt").value_or(""), "");
+    return status.value_or(0xFFFFFFFF);
+  }
+  DWORD run_update_of(const std::wstring& installer) {
+    return run({L"--installer", installer, L"--app-exe", app_, L"--log", log_});
+  }
+
+  std::vector<std::string> messages() const { return log_messages(log_); }
+  std::string options_line(const std::wstring& installer, const std::string& pid = "None") const {
+    return "installer=" + to_utf8(installer) + " app_exe=" + to_utf8(app_) + " wait_pid=" + pid;
+  }
+  size_t app_instances() const { return pids_running(full_path(app_)).size(); }
+  // The app is started detached; give it a moment to show up in the process list.
+  bool app_runs_eventually() const {
+    return eventually([&] { return app_instances() > 0; }, 5000);
+  }
+
+  TestDir dir_;
+  std::wstring root_, updater_, app_, log_, record_;
+};
+
+}  // namespace talvex::test
