@@ -7,7 +7,7 @@
 
 namespace talvex {
 
-void refresh_icon_cache(const RunLog& log) {
+void refresh_icon_cache(const RunLog& log, std::chrono::milliseconds time_limit) {
   // "-ClearIconCache" drops the shell's cached icons, "-show" makes it rebuild them, so the
   // second run must start only after the first has ended; run_to_exit gives that order.
   for (const wchar_t* argument : {L"-ClearIconCache", L"-show"}) {
@@ -20,9 +20,9 @@ void refresh_icon_cache(const RunLog& log) {
     spec.std_out = StdStream::kInherit;
     spec.std_err = StdStream::kInherit;
     spec.creation_flags = CREATE_NO_WINDOW;
-    const Result<DWORD> exit_code = run_to_exit(spec);
-    // The refresh is cosmetic: a missing or failing utility must not affect the update, so
-    // a utility that could not be run leaves no line at all.
+    const Result<DWORD> exit_code = run_to_exit(spec, time_limit);
+    // The refresh is cosmetic: a missing, failing or hanging utility must not affect the
+    // update, so a utility that could not be run to its end leaves no line at all.
     if (!exit_code) continue;
     log_line(log, "ie4uinit " + to_utf8(argument) + " -> " + exit_status_text(exit_code.value()));
   }

@@ -1,6 +1,8 @@
 // Starting and supervising children.
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/scoped_handle.h"
 #include "process/process.h"
 #include "process/program_search.h"
@@ -151,13 +153,24 @@ Status kill(const ChildProcess& child) {
   return error;
 }
 
-Result<DWORD> run_to_exit(const LaunchSpec& spec) {
+Result<DWORD> run_to_exit(const LaunchSpec& spec,
+                          std::optional<std::chrono::milliseconds> time_limit) {
   Result<ChildProcess> child = launch(spec);
   if (!child) return child.error();
-  if (::WaitForSingleObject(child->process_handle(), INFINITE) != WAIT_OBJECT_0) {
-    return Error::last_os_error();
+  // INFINITE is itself a DWORD value, so a finite limit is kept below it.
+  const DWORD wait_ms =
+      time_limit ? static_cast<DWORD>(std::clamp<long long>(time_limit->count(), 0, INFINITE - 1))
+                 : INFINITE;
+  switch (::WaitForSingleObject(child->process_handle(), wait_ms)) {
+    case WAIT_OBJECT_0:
+      return exit_code_of(child->process_handle());
+    case WAIT_TIMEOUT:
+      // Not waited for afterwards: termination is asynchronous and may never complete.
+      static_cast<void>(kill(child.value()));
+      return Error::os(WAIT_TIMEOUT);
+    default:
+      return Error::last_os_error();
   }
-  return exit_code_of(child->process_handle());
 }
 
 }  // namespace talvex

@@ -67,8 +67,11 @@ class ChildProcess {
 // Terminates the child with exit code 1. Succeeds too when the child had already exited.
 [[nodiscard]] Status kill(const ChildProcess& child);
 
-// Launches, waits without a time limit, releases the child and returns its exit code.
-[[nodiscard]] Result<DWORD> run_to_exit(const LaunchSpec& spec);
+// Launches, waits for the child to end, releases it and returns its exit code. With a
+// `time_limit`, a child still running then is terminated and the call fails with WAIT_TIMEOUT;
+// without one it waits as long as the child runs.
+[[nodiscard]] Result<DWORD> run_to_exit(
+    const LaunchSpec& spec, std::optional<std::chrono::milliseconds> time_limit = std::nullopt);
 
 // ---------------------------------------------------------------------------------------------
 // Product timing limits. Operations take them as parameters (defaulting to these) so that
@@ -77,6 +80,9 @@ class ChildProcess {
 inline constexpr std::chrono::milliseconds kPollInterval{500};
 inline constexpr std::chrono::milliseconds kInstallerTimeLimit{900'000};
 inline constexpr std::chrono::seconds kAppExitTimeLimit{30};
+// The icon utility normally takes well under a second; one that hangs must not keep the
+// application from being started again.
+inline constexpr std::chrono::milliseconds kIconRefreshTimeLimit{60'000};
 
 // ---------------------------------------------------------------------------------------------
 // Installer runner
@@ -126,6 +132,9 @@ void relaunch_app(std::wstring_view app_exe, const RunLog& log);
 // Shell icon refresh
 
 // Runs "ie4uinit.exe -ClearIconCache" and then "ie4uinit.exe -show", logging each exit status.
-void refresh_icon_cache(const RunLog& log);
+// A run that cannot be started, or is still going after `time_limit` (it is then terminated),
+// leaves no line.
+void refresh_icon_cache(const RunLog& log,
+                        std::chrono::milliseconds time_limit = kIconRefreshTimeLimit);
 
 }  // namespace talvex

@@ -124,3 +124,22 @@ TEST_F(StandInTest, UpperCaseMsiPackageGoesToMsiexecAsOneArgument) {
 
 }  // namespace
 }  // namespace talvex
+
+namespace talvex {
+namespace {
+
+TEST_F(StandInTest, AHangingIconUtilityIsStoppedAndLeavesNoLine) {
+  const std::wstring utility = test::bin_file(L"ie4uinit.exe");
+  StandIn hanging(L"ie4uinit.exe", "forever");
+  const ULONGLONG start = GetTickCount64();
+  refresh_icon_cache(log_, std::chrono::milliseconds(1000));
+  const ULONGLONG took = GetTickCount64() - start;
+  // Two runs, each given up after the limit.
+  EXPECT_GE(took, 2000u);
+  EXPECT_LT(took, 6000u);
+  EXPECT_EQ(messages(), std::vector<std::string>{});
+  EXPECT_TRUE(test::eventually([&] { return test::pids_running(utility).empty(); }, 5000));
+}
+
+}  // namespace
+}  // namespace talvex
