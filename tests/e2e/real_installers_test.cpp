@@ -1,0 +1,270 @@
+// Whole updates with real installers: the demo application's NSIS installer and its Windows
+// Installer package, driven by the real talvex-updater.exe as the demo application starts it.
+#include <windows.h>
+
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/scoped_handle.h"
+#include "base/text.h"
+#include "support/test_support.h"
+
+namespace talvex::test {
+namespace {
+
+constexpr DWORD kInstallTimeoutMs = 60'000;
+// The updater's own bounds: the pause after a successful install, an installer that never
+// hangs here, and some slack for a loaded machine.
+constexpr DWORD kUpdateTimeoutMs = 90'000;
+
+std::wstring installers_dir() { return full_path(bin_dir() + L"\\..\\installers"); }
+
+// Runs `application` with `command_line` to its end; its exit code, or nullopt on a timeout.
+std::optional<DWORD> run(const std::wstring& application, const std::wstring& command_line,
+                         DWORD timeout_ms = kInstallTimeoutMs) {
+  auto child = spawn(application, command_line);
+  if (!child) {
+    ADD_FAILURE() << "cannot start " << to_utf8(application);
+    return std::nullopt;
+  }
+  auto code = wait_exit(child->process.get(), timeout_ms);
+  if (!code) {
+    TerminateProcess(child->process.get(), 1);
+    ADD_FAILURE() << to_utf8(command_line) << " did not end within " << timeout_ms << " ms";
+  }
+  return code;
+}
+
+// Waits for the first process running `image` to end; its exit code.
+std::optional<DWORD> wait_for_image_to_end(const std::wstring& image, DWORD timeout_ms) {
+  std::vector<DWORD> pids;
+  if (!eventually([&] { return !(pids = pids_running(image)).empty(); }, 5'000)) {
+    ADD_FAILURE() << to_utf8(image) << " never ran";
+    return std::nullopt;
+  }
+  ScopedHandle process(
+      OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pids.front()));
+  if (!process) {
+    ADD_FAILURE() << "cannot open " << to_utf8(image) << ": error " << GetLastError();
+    return std::nullopt;
+  }
+  auto code = wait_exit(process.get(), timeout_ms);
+  if (!code) ADD_FAILURE() << to_utf8(image) << " still running after " << timeout_ms << " ms";
+  return code;
+}
+
+// The demo application's journal lines that record a start: "started version=... pid=...".
+std::vector<std::string> starts(const std::wstring& runs_file) {
+  std::vector<std::string> out;
+  for (const std::string& line : split_lines(read_file(runs_file).value_or(""))) {
+    if (line.rfind("started ", 0) == 0) out.push_back(line);
+  }
+  return out;
+}
+
+std::string started_line(const std::string& version, DWORD pid, const std::wstring& exe) {
+  return "started version=" + version + " pid=" + std::to_string(pid) + " exe=" + to_utf8(exe);
+}
+
+// The icon-cache utility is absent under Wine, and a test elsewhere may put a stand-in in the
+// system directory; either way its two lines, when written, sit between the installer's exit
+// and the relaunch decision, in this order. Drops them after checking exactly that.
+std::vector<std::string> without_icon_refresh(std::vector<std::string> lines) {
+  size_t first = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].rfind("ie4uinit ", 0) == 0) {
+      first = i;
+      break;
+    }
+  }
+  if (first == lines.size()) return lines;
+  EXPECT_GE(lines.size(), first + 2);
+  if (lines.size() < first + 2) return lines;
+  EXPECT_EQ(lines[first].rfind("ie4uinit -ClearIconCache -> exit code: ", 0), 0u) << lines[first];
+  EXPECT_EQ(lines[first + 1].rfind("ie4uinit -show -> exit code: ", 0), 0u) << lines[first + 1];
+  EXPECT_GT(first, 0u);
+  if (first > 0) {
+    EXPECT_EQ(lines[first - 1].rfind("installer exited: ", 0), 0u);
+  }
+  lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(first),
+              lines.begin() + static_cast<std::ptrdiff_t>(first) + 2);
+  return lines;
+}
+
+void remove_registry_tree(const wchar_t* key) { RegDeleteTreeW(HKEY_CURRENT_USER, key); }
+
+// Uninstalls every installed build of the demo package. The prefix outlives test runs, and each
+// build of the package has a product code of its own: an earlier build still registered would
+// make the new install skip the files it believes are there.
+void uninstall_demo_packages() {
+  const wchar_t* upgrade_code = L"{6F0C2B57-3C1E-4F44-9E0B-5B1B0C7A9D21}";
+  std::vector<std::wstring> products;
+  wchar_t product[39];
+  for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code, 0, i, product) == ERROR_SUCCESS; ++i) {
+    products.emplace_back(product);
+  }
+  std::wstring msiexec(MAX_PATH, L'\0');
+  msiexec.resize(GetSystemDirectoryW(msiexec.data(), MAX_PATH));
+  msiexec += L"\\msiexec.exe";
+  for (const std::wstring& code : products) {
+    run(msiexec, L"msiexec.exe /x " + code + L" /passive /norestart");
+  }
+}
+
+class RealInstallers : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    // Whatever a test left running (a restarted application) would outlive the test program.
+    for (const std::wstring& image : cleanup_images_) kill_all(image);
+  }
+  void kill_afterwards(const std::wstring& image) { cleanup_images_.push_back(image); }
+
+ private:
+  std::vector<std::wstring> cleanup_images_;
+};
+
+// The road of a real update: 1.0.0 is installed and running, finds the 2.0.0 installer waiting,
+// starts the updater beside it and exits; the updater waits for it, runs the NSIS installer,
+// which starts 2.0.0 itself (/R), finds 2.0.0 running and does not start a second copy.
+// Spaces and non-ASCII characters in every path: the install directory, hence the application,
+// the updater, the log, and the installer.
+TEST_F(RealInstallers, NsisUpdateThatRestartsTheApplicationItself) {
+  TestDir dir(L" \u00dcn\u00efc\u00f8d\u00e9");
+  const std::wstring install = dir.file(L"Program \u00c5pps\\Talvex Demo");
+  const std::wstring app = install + L"\\Talvex Demo.exe";
+  const std::wstring updater = install + L"\\talvex-updater.exe";
+  const std::wstring runs = install + L"\\runs.txt";
+  const std::wstring log = install + L"\\logs\\talvex-updater.log";
+  kill_afterwards(app);
+
+  // A first install of 1.0.0; /D= must come last and is never quoted.
+  const std::wstring setup_v1 = installers_dir() + L"\\demo-setup-v1.exe";
+  ASSERT_EQ(run(setup_v1, quote_arg(setup_v1) + L" /S /D=" + install), 0u);
+  ASSERT_TRUE(file_exists(app));
+  ASSERT_TRUE(file_exists(updater));
+
+  const std::wstring setup_v2 = dir.file(L"Downloads \u00e9t\u00e9\\Talvex Demo Setup 2.0.0.exe");
+  ASSERT_TRUE(make_dirs(dir.file(L"Downloads \u00e9t\u00e9")));
+  ASSERT_TRUE(copy_file(installers_dir() + L"\\demo-setup-v2.exe", setup_v2));
+  ASSERT_TRUE(write_file(install + L"\\update-pending.txt", to_utf8(setup_v2) + "\r\n"));
+
+  auto v1 = spawn(app, quote_arg(app));
+  ASSERT_TRUE(v1);
+  ASSERT_EQ(wait_exit(v1->process.get(), 30'000), 0u) << "1.0.0 did not hand over and exit";
+  EXPECT_FALSE(file_exists(install + L"\\update-pending.txt"));
+
+  EXPECT_EQ(wait_for_image_to_end(updater, kUpdateTimeoutMs), 0u);
+
+  // The log holds this run alone (the directory is new), line by line.
+  const std::vector<std::string> expected = {
+      "=== talvex-updater start ===",
+      "installer=" + to_utf8(setup_v2) + " app_exe=" + to_utf8(app) + " wait_pid=Some(" +
+          std::to_string(v1->pid) + ")",
+      "main process " + std::to_string(v1->pid) + " exited",
+      "running installer: " + to_utf8(setup_v2) + " /UPDATE /S /R",
+      "installer exited: exit code: 0",
+      "app already running (installer /R relaunched), skip",
+      "=== talvex-updater done",
+  };
+  EXPECT_EQ(without_icon_refresh(log_messages(log)), expected);
+
+  // 2.0.0 runs, exactly once, and it is the copy the installer started.
+  const std::vector<DWORD> running = pids_running(app);
+  ASSERT_EQ(running.size(), 1u);
+  const std::vector<std::string> started = starts(runs);
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0], started_line("1.0.0", v1->pid, app));
+  EXPECT_EQ(started[1], started_line("2.0.0", running.front(), app));
+}
+
+// An installer that fails for real: the NSIS installer refuses /UPDATE when there is no earlier
+// install to update (exit code 3). The updater reports the failure, still refreshes icons, and
+// starts the application that is there, without the pause or the instance check.
+TEST_F(RealInstallers, NsisInstallerFailureRelaunchesTheExistingApplication) {
+  TestDir dir(L" f\u00e4il");
+  remove_registry_tree(L"Software\\Talvex Demo");
+  const std::wstring app = dir.file(L"Talvex Demo.exe");
+  const std::wstring log = dir.file(L"log dir\\talvex-updater.log");
+  kill_afterwards(app);
+  ASSERT_TRUE(copy_file(bin_file(L"demo-app-v1.exe"), app));
+  const std::wstring setup = dir.file(L"Talvex Demo Setup 2.0.0.exe");
+  ASSERT_TRUE(copy_file(installers_dir() + L"\\demo-setup-v2.exe", setup));
+
+  const std::wstring updater = bin_file(L"talvex-updater.exe");
+  EXPECT_EQ(run(updater,
+                quote_arg(updater) + L" --installer " + quote_arg(setup) + L" --app-exe " +
+                    quote_arg(app) + L" --log " + quote_arg(log),
+                kUpdateTimeoutMs),
+            1u);
+
+  const std::vector<std::string> expected = {
+      "=== talvex-updater start ===",
+      "installer=" + to_utf8(setup) + " app_exe=" + to_utf8(app) + " wait_pid=None",
+      "running installer: " + to_utf8(setup) + " /UPDATE /S /R",
+      "installer exited: exit code: 3",
+      "install failed; best-effort relaunch of existing app",
+      "relaunched " + to_utf8(app),
+      "=== talvex-updater done",
+  };
+  EXPECT_EQ(without_icon_refresh(log_messages(log)), expected);
+  ASSERT_TRUE(eventually([&] { return starts(dir.file(L"runs.txt")).size() == 1; }, 10'000));
+  EXPECT_EQ(starts(dir.file(L"runs.txt"))[0].rfind("started version=1.0.0 ", 0), 0u);
+  EXPECT_EQ(pids_running(app).size(), 1u);
+}
+
+// A Windows Installer package with an upper-case extension, given by a path with spaces and
+// non-ASCII characters: the updater hands it to Wine's msiexec, which installs it per user;
+// msiexec cannot restart the application, so the updater starts it once.
+TEST_F(RealInstallers, WindowsInstallerPackageWithUpperCaseExtension) {
+  TestDir dir(L" m\u0161i");
+  std::wstring local_app_data(MAX_PATH, L'\0');
+  local_app_data.resize(GetEnvironmentVariableW(L"LOCALAPPDATA", local_app_data.data(),
+                                                static_cast<DWORD>(local_app_data.size())));
+  ASSERT_FALSE(local_app_data.empty());
+  const std::wstring install = local_app_data + L"\\Talvex E2E MSI";
+  const std::wstring app = install + L"\\Talvex Demo.exe";
+  const std::wstring log = dir.file(L"talvex-updater.log");
+  kill_afterwards(app);
+
+  const std::wstring package = dir.file(L"Pak\u00e9ts\\Talvex Demo 2.0.0.MSI");
+  ASSERT_TRUE(make_dirs(dir.file(L"Pak\u00e9ts")));
+  ASSERT_TRUE(copy_file(installers_dir() + L"\\demo-app-v2.MSI", package));
+
+  kill_all(app);
+  uninstall_demo_packages();
+  remove_tree(install);
+  ASSERT_FALSE(file_exists(app));
+
+  const std::wstring updater = bin_file(L"talvex-updater.exe");
+  EXPECT_EQ(run(updater,
+                quote_arg(updater) + L" --installer " + quote_arg(package) + L" --app-exe " +
+                    quote_arg(app) + L" --log " + quote_arg(log),
+                kUpdateTimeoutMs),
+            0u);
+
+  const std::vector<std::string> expected = {
+      "=== talvex-updater start ===",
+      "installer=" + to_utf8(package) + " app_exe=" + to_utf8(app) + " wait_pid=None",
+      "running installer: msiexec.exe /i " + to_utf8(package) + " /passive /norestart",
+      "installer exited: exit code: 0",
+      "relaunched " + to_utf8(app),
+      "=== talvex-updater done",
+  };
+  EXPECT_EQ(without_icon_refresh(log_messages(log)), expected);
+  ASSERT_TRUE(eventually([&] { return !starts(install + L"\\runs.txt").empty(); }, 10'000));
+  const std::vector<DWORD> running = pids_running(app);
+  ASSERT_EQ(running.size(), 1u);
+  EXPECT_EQ(starts(install + L"\\runs.txt"),
+            std::vector<std::string>{started_line("2.0.0", running.front(), app)});
+
+  kill_all(app);
+  uninstall_demo_packages();
+}
+
+}  // namespace
+}  // namespace talvex::test
