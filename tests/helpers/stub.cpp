@@ -11,6 +11,9 @@
 //   delete <path>      delete the file <path>
 //   hold <path>        open <path> for reading, sharing read, write and delete, and keep it open
 //   lock <path>        open (or create) <path> without sharing it, and keep it open
+//   times <path>       append this process's creation time and the current time (both FILETIME
+//                      100 ns units, decimal, space-separated) and a line feed to <path>; as the
+//                      last line before "exit" it records the stub's own lifetime
 // Paths in the script are UTF-8. Without a script the stub exits 0 at once.
 #include <windows.h>
 
@@ -117,6 +120,14 @@ int wmain() {
       open_and_keep(widen(arg), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     } else if (verb == "lock") {
       open_and_keep(widen(arg), 0);
+    } else if (verb == "times") {
+      FILETIME created{}, exited{}, kernel{}, user{}, now{};
+      GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+      GetSystemTimePreciseAsFileTime(&now);
+      const auto units = [](const FILETIME& t) {
+        return std::to_string((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+      };
+      append_file(widen(arg), units(created) + " " + units(now) + "\n");
     } else if (verb == "delete") {
       DeleteFileW(widen(arg).c_str());
     }
