@@ -39,7 +39,10 @@ std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes) {
 
 std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir,
                                                       const std::wstring& line) {
-  const std::wstring out = dir.file(L"argv.bin");
+  // A new file per child: Wine closes an exited child's handles a moment after it ends, so the
+  // previous report may still be open.
+  static int children = 0;
+  const std::wstring out = dir.file(L"argv" + std::to_wstring(++children) + L".bin");
   test::SpawnOptions options;
   options.stdout_file = out;
   auto child = test::spawn(test::bin_file(L"argv_echo.exe"), line, options);
