@@ -105,10 +105,12 @@ measure warmup-trivial 60 --poll-ms 0 -- "$(winpath "$bin/bench_trivial.exe")"
 measure warmup-updater 60 -- "$updater" --installer "$(winpath "$scratch/none.exe")" \
   --app-exe "$app" --log "$(winpath "$scratch/logs/warmup.log")"
 
-echo "== the trivial program, $runs runs"
+echo "== the trivial program and a bare child start, $runs runs each"
 for i in $(seq "$runs"); do
   # Sampled without pause: it lives for a few tens of milliseconds.
   measure "trivial-$i" 60 --poll-ms 0 -- "$(winpath "$bin/bench_trivial.exe")"
+  # What Wine spends on starting and reaping a child beyond the child's own lifetime.
+  measure "child-$i" 60 --poll-ms 0 -- "$(winpath "$scratch/setup.exe")"
 done
 
 echo "== complete successful updates, $runs runs (about 6 s each)"
@@ -212,6 +214,10 @@ echo "reference: complete update wall $(each good-update wall_ms | median) ms, i
   "lifetime $(each good-update installer_lifetime_ms | median) ms, two ie4uinit runs" \
   "$(each good-update ie4uinit_lifetime_ms | median) ms; poll quantum taken off in" \
   "${quanta:-0} of ${counted:-0} runs"
+echo "reference: a child's start and reaping beyond its own lifetime" \
+  "$(for f in "$scratch"/out/child-*.txt; do
+    [ -f "$f" ] && awk '{ v[$1] = $2 } END { print v["wall_ms"] - v["installer_lifetime_ms"] }' "$f"
+  done | median) ms (an update waits for three children, starts one more and is started itself)"
 echo "reference: detection is bounded by the installer's creation minus the application's" \
   "exit, which also holds two log lines and the installer's launch"
 echo "reference: CPU source $(each good-update cpu_source | sort -u | tr '\n' ' ')(schedstat: the" \
