@@ -18,5 +18,7 @@ check "stripped (no symbols, no debug sections)" 'echo "$headers" | grep -q "sym
 dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
 echo "imports: $dlls"
 check "imports only kernel32 and the C runtime" '[ "$dlls" = "kernel32.dll msvcrt.dll " ]'
-echo "size: $(wc -c <"$exe") bytes"
+size=$(wc -c <"$exe")
+echo "size: $size bytes"
+check "at most 200 KiB on disk" '[ "$size" -le 204800 ]'
 exit $fail
