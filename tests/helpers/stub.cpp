@@ -14,6 +14,8 @@
 //   times <path>       append this process's creation time and the current time (both FILETIME
 //                      100 ns units, decimal, space-separated) and a line feed to <path>; as the
 //                      last line before "exit" it records the stub's own lifetime
+//   crash              die of an unhandled access violation (a real one: no handler ends the
+//                      process); the system's fault dialog is suppressed so nothing waits for a user
 // Paths in the script are UTF-8. Without a script the stub exits 0 at once.
 #include <windows.h>
 
@@ -128,6 +130,11 @@ int wmain() {
         return std::to_string((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
       };
       append_file(widen(arg), units(created) + " " + units(now) + "\n");
+    } else if (verb == "crash") {
+      SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+      // Read through a volatile pointer so the compiler cannot turn the store into a trap.
+      int* volatile nowhere = nullptr;
+      *nowhere = 0;
     } else if (verb == "delete") {
       DeleteFileW(widen(arg).c_str());
     }
