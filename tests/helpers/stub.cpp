@@ -132,7 +132,7 @@ int wmain() {
       append_file(widen(arg), units(created) + " " + units(now) + "\n");
     } else if (verb == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-      // Read through a volatile pointer so the compiler cannot turn the store into a trap.
+      // Store through a volatile pointer so the compiler cannot turn the fault into a trap.
       int* volatile nowhere = nullptr;
       *nowhere = 0;
     } else if (verb == "delete") {
