@@ -10,6 +10,18 @@ constexpr char32_t kReplacement = 0xFFFD;
 bool is_high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+void append_utf16(std::wstring& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out.push_back(static_cast<wchar_t>(cp));
+  } else {
+    cp -= 0x10000;
+    out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+}  // namespace
+
 void append_utf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
@@ -27,18 +39,6 @@ void append_utf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
 }
-
-void append_utf16(std::wstring& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out.push_back(static_cast<wchar_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
-}  // namespace
 
 std::string to_utf8(std::wstring_view wide) {
   std::string out;

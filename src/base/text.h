@@ -11,6 +11,9 @@ namespace talvex {
 // (Windows file names need not be valid UTF-16).
 [[nodiscard]] std::string to_utf8(std::wstring_view wide);
 
+// Appends the UTF-8 encoding of the code point `cp` (at most U+10FFFF, not a surrogate).
+void append_utf8(std::string& out, char32_t cp);
+
 // UTF-8 to UTF-16. Invalid sequences become U+FFFD. Used where the program builds wide text
 // from its own UTF-8 (argument texts handed to a child).
 [[nodiscard]] std::wstring to_wide(std::string_view utf8);
