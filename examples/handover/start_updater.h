@@ -3,7 +3,8 @@
 // and process id, and then exit promptly so that the installer can replace the application.
 //
 // This file is the vendor's side of the contract and deliberately shares no code with the
-// updater: copy it into your application.
+// updater: copy it into your application, or link the CMake library TalvexUpdater::handover
+// (CMakeLists.txt beside this file).
 #pragma once
 
 #include <windows.h>
@@ -28,6 +29,13 @@ struct UpdateHandover {
   std::wstring installer;  // absolute path of the downloaded installer (.exe or .msi)
   std::wstring log;        // absolute path of the log file; empty: the updater's default
 };
+
+// The whole command line that starts the updater at `updater` for the application `app_exe`
+// (process `pid`): the updater's path in plain quotes, then "--installer", "--app-exe",
+// "--wait-pid" and, when `handover.log` is set, "--log", each with its value quoted by
+// quote_argument. The C runtime of the updater reads every value back exactly.
+std::wstring updater_command_line(std::wstring_view updater, const UpdateHandover& handover,
+                                  std::wstring_view app_exe, DWORD pid);
 
 // Starts "<own directory>\talvex-updater.exe --installer ... --app-exe <own image path>
 // --wait-pid <own pid> [--log ...]" detached. Returns ERROR_SUCCESS or the Windows error code.

@@ -48,16 +48,13 @@ std::wstring directory_of(std::wstring_view path) {
   return slash == std::wstring_view::npos ? std::wstring() : std::wstring(path.substr(0, slash));
 }
 
-DWORD start_updater(const UpdateHandover& handover, std::wstring* command_line) {
-  const std::wstring app_exe = own_image_path();
-  if (app_exe.empty()) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
-  // The updater must come from the application's own directory, never from a download or
-  // temporary folder: it looks up the programs it starts there first.
-  const std::wstring updater = directory_of(app_exe) + L"\\talvex-updater.exe";
-
+std::wstring updater_command_line(std::wstring_view updater, const UpdateHandover& handover,
+                                  std::wstring_view app_exe, DWORD pid) {
   // The program name is parsed by different rules (quotes only toggle, no escapes), and a
   // Windows path cannot contain a double quote, so plain quotes are right for it.
-  std::wstring line = L"\"" + updater + L"\"";
+  std::wstring line = L"\"";
+  line += updater;
+  line += L"\"";
   const auto add = [&line](std::wstring_view argument) {
     line += L' ';
     line += quote_argument(argument);
@@ -67,11 +64,21 @@ DWORD start_updater(const UpdateHandover& handover, std::wstring* command_line) 
   add(L"--app-exe");
   add(app_exe);
   add(L"--wait-pid");
-  add(std::to_wstring(GetCurrentProcessId()));
+  add(std::to_wstring(pid));
   if (!handover.log.empty()) {
     add(L"--log");
     add(handover.log);
   }
+  return line;
+}
+
+DWORD start_updater(const UpdateHandover& handover, std::wstring* command_line) {
+  const std::wstring app_exe = own_image_path();
+  if (app_exe.empty()) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_GEN_FAILURE;
+  // The updater must come from the application's own directory, never from a download or
+  // temporary folder: it looks up the programs it starts there first.
+  const std::wstring updater = directory_of(app_exe) + L"\\talvex-updater.exe";
+  const std::wstring line = updater_command_line(updater, handover, app_exe, GetCurrentProcessId());
   if (command_line) *command_line = line;
   if (line.size() >= 32767) return ERROR_FILENAME_EXCED_RANGE;
 
