@@ -1,0 +1,73 @@
+# What a vendor ships: `cmake --install` lays out the kit, `cpack --preset release` zips it as
+# talvex-updater-<version>-win64.zip. The version is the project's VERSION and nothing else.
+#
+#   bin/talvex-updater.exe
+#   docs/                      integration guide, command-line and log reference
+#   examples/handover/         start_updater.h/.cpp and their CMake library
+#   examples/installer/        NSIS and WiX templates for the application's installer
+#   examples/demo-app/         the demo application that uses the handover code
+#   lib/cmake/TalvexUpdater/   find_package(TalvexUpdater)
+#   SHA256SUMS                 every other file, in sha256sum format
+#
+# The folders mirror the source tree, so the links between the documents hold in both.
+include_guard(GLOBAL)
+include(CMakePackageConfigHelpers)
+
+# The same name inside this build as through find_package or the package's handover folder.
+add_executable(TalvexUpdater::updater ALIAS talvex-updater)
+
+install(TARGETS talvex-updater RUNTIME DESTINATION bin)
+install(FILES docs/integrating.md docs/command-line.md docs/log.md DESTINATION docs)
+install(FILES examples/handover/start_updater.h examples/handover/start_updater.cpp
+              examples/handover/CMakeLists.txt
+        DESTINATION examples/handover)
+install(FILES examples/installer/demo-app.nsi examples/installer/demo-app.wxs
+        DESTINATION examples/installer)
+install(FILES examples/demo-app/demo_app.cpp DESTINATION examples/demo-app)
+write_basic_package_version_file(
+  ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
+  # The handover code is source and the executable runs beside 32-bit applications too.
+  ARCH_INDEPENDENT)
+install(FILES cmake/TalvexUpdaterConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
+        DESTINATION lib/cmake/TalvexUpdater)
+
+# Last: the checksums of exactly the files installed above (the install manifest so far), not of
+# whatever else lies in the prefix. Paths are relative to the prefix, sorted, so that
+# `sha256sum -c SHA256SUMS` run there checks every other file of the package.
+install(CODE [[
+  set(talvex_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+  set(talvex_sums "")
+  set(talvex_files ${CMAKE_INSTALL_MANIFEST_FILES})
+  list(REMOVE_DUPLICATES talvex_files)
+  list(SORT talvex_files)
+  foreach(talvex_file IN LISTS talvex_files)
+    file(RELATIVE_PATH talvex_relative "${talvex_root}" "${talvex_file}")
+    if(talvex_relative STREQUAL "SHA256SUMS")
+      continue()
+    endif()
+    if(talvex_relative MATCHES "^\\.\\./")
+      message(FATAL_ERROR "SHA256SUMS: ${talvex_file} lies outside ${talvex_root}")
+    endif()
+    file(SHA256 "${talvex_file}" talvex_hash)
+    string(APPEND talvex_sums "${talvex_hash}  ${talvex_relative}\n")
+  endforeach()
+  message(STATUS "Writing: ${talvex_root}/SHA256SUMS")
+  file(WRITE "${talvex_root}/SHA256SUMS" "${talvex_sums}")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${talvex_root}/SHA256SUMS")
+]])
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME talvex-updater)
+set(CPACK_PACKAGE_FILE_NAME talvex-updater-${PROJECT_VERSION}-win64)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CPACK_VERBATIM_VARIABLES ON)
+# CPack's ZIP generator stores each file's change time, which no touching of the staged files
+# fixes: rewrite the archive once it is made, with sorted entries and one fixed date.
+find_program(TALVEX_PYTHON3 python3 REQUIRED)
+set(CPACK_TALVEX_PYTHON3 ${TALVEX_PYTHON3})
+set(CPACK_TALVEX_NORMALIZE_ZIP ${CMAKE_CURRENT_LIST_DIR}/normalize_zip.py)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalize-package.cmake)
+include(CPack)
