@@ -11,6 +11,7 @@ packages=(
   unicode-data                 # UnicodeData.txt & co., for the lower-case table generator
   nsis wixl                    # real installers for the end-to-end tests and the demo
   clang-format clang-tidy cppcheck
+  osslsigncode openssl         # Authenticode signing of the shipped executable (scripts/sign.sh)
 )
 
 missing=()
