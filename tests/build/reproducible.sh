@@ -1,18 +1,26 @@
 #!/bin/sh
-# Two clean release builds of the executable must be byte-identical:
-#   reproducible.sh <source dir> <scratch dir>
+# Two clean release builds, configured as a vendor would (tests off), must give byte-identical
+# executables and byte-identical release packages, and the package must pass check-package.sh:
+#   reproducible.sh <source dir> <scratch dir> <version>
 set -eu
 src=$1
 scratch=$2
+version=$3
 rm -rf "$scratch"
 mkdir -p "$scratch"
 for n in 1 2; do
   cmake -S "$src" -B "$scratch/b$n" --preset release -DTALVEX_BUILD_TESTS=OFF >"$scratch/cfg$n.log" 2>&1
-  cmake --build "$scratch/b$n" --target talvex-updater >"$scratch/build$n.log" 2>&1
+  cmake --build "$scratch/b$n" -j2 >"$scratch/build$n.log" 2>&1
+  (cd "$scratch/b$n" && cpack) >"$scratch/package$n.log" 2>&1 || {
+    tail -n 20 "$scratch/package$n.log"
+    exit 1
+  }
 done
-if cmp "$scratch/b1/bin/talvex-updater.exe" "$scratch/b2/bin/talvex-updater.exe"; then
-  echo "reproducible: $(sha256sum <"$scratch/b1/bin/talvex-updater.exe" | cut -c1-16)"
-  rm -rf "$scratch"
-else
-  exit 1
-fi
+exe=bin/talvex-updater.exe
+zip=talvex-updater-$version-win64.zip
+cmp "$scratch/b1/$exe" "$scratch/b2/$exe"
+echo "reproducible executable: $(sha256sum <"$scratch/b1/$exe" | cut -c1-16)"
+cmp "$scratch/b1/$zip" "$scratch/b2/$zip"
+echo "reproducible package: $(sha256sum <"$scratch/b1/$zip" | cut -c1-16) $zip"
+"$(dirname "$0")/check-package.sh" "$scratch/b1/$zip" "$version" "$src" "$scratch/b1/$exe" "$scratch/check"
+rm -rf "$scratch"
