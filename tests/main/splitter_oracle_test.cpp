@@ -2,7 +2,6 @@
 // generated command lines, and our splitter must agree.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 
 #include "base/text.h"
@@ -13,44 +12,6 @@ namespace talvex {
 namespace {
 
 using test::TestDir;
-
-// Decodes argv_echo's report: a count, then each argument as a length and its UTF-16 units.
-std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes) {
-  size_t pos = 0;
-  auto take_u32 = [&](std::uint32_t& value) {
-    if (pos + 4 > bytes.size()) return false;
-    std::memcpy(&value, bytes.data() + pos, 4);
-    pos += 4;
-    return true;
-  };
-  std::uint32_t count = 0;
-  if (!take_u32(count)) return std::nullopt;
-  std::vector<std::wstring> argv;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    std::uint32_t length = 0;
-    if (!take_u32(length) || pos + length * 2 > bytes.size()) return std::nullopt;
-    std::wstring arg(length, L'\0');
-    std::memcpy(arg.data(), bytes.data() + pos, length * 2);
-    pos += length * 2;
-    argv.push_back(std::move(arg));
-  }
-  return argv;
-}
-
-std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir,
-                                                      const std::wstring& line) {
-  // A new file per child: Wine closes an exited child's handles a moment after it ends, so the
-  // previous report may still be open.
-  static int children = 0;
-  const std::wstring out = dir.file(L"argv" + std::to_wstring(++children) + L".bin");
-  test::SpawnOptions options;
-  options.stdout_file = out;
-  auto child = test::spawn(test::bin_file(L"argv_echo.exe"), line, options);
-  if (!child) return std::nullopt;
-  if (test::wait_exit(child->process.get(), 30000) != 0u) return std::nullopt;
-  const auto bytes = test::read_file(out);
-  return bytes ? decode_argv(*bytes) : std::nullopt;
-}
 
 // Command lines heavy in the characters the rules are about.
 std::wstring random_command_line(std::mt19937& rng) {
@@ -79,7 +40,7 @@ TEST(SplitterOracle, AgreesWithTheCRuntimeOnHandPickedLines) {
                                   L"p a \"",           L"p \"a\\\\\" b", L"p \t a\t\"\tb\"",
                                   L"\"p q\" r",        L"p a\"\"b"};
   for (const wchar_t* line : lines) {
-    const auto expected = runtime_argv(dir, line);
+    const auto expected = test::runtime_argv(dir, line);
     ASSERT_TRUE(expected) << to_utf8(line);
     EXPECT_EQ(split_command_line(line), *expected) << "line: " << to_utf8(line);
   }
@@ -104,7 +65,7 @@ TEST(SplitterOracle, ProgramNameQuotesOnlyToggleEvenWhereWineDeparts) {
   TestDir dir;
   for (const WineDeparture& c : kWineDepartures) {
     EXPECT_EQ(split_command_line(c.line), c.rules) << to_utf8(c.line);
-    const auto runtime = runtime_argv(dir, c.line);
+    const auto runtime = test::runtime_argv(dir, c.line);
     ASSERT_TRUE(runtime) << to_utf8(c.line);
     EXPECT_EQ(*runtime, test::running_under_wine() ? c.wine : c.rules) << to_utf8(c.line);
   }
@@ -116,7 +77,7 @@ TEST(SplitterOracle, AgreesWithTheCRuntimeOnGeneratedLines) {
   int disagreements = 0;
   for (int i = 0; i < 300; ++i) {
     const std::wstring line = random_command_line(rng);
-    const auto expected = runtime_argv(dir, line);
+    const auto expected = test::runtime_argv(dir, line);
     ASSERT_TRUE(expected) << to_utf8(line);
     const auto ours = split_command_line(line);
     if (ours != *expected) {

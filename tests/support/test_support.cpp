@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "base/text.h"
@@ -228,8 +230,7 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
     if (created || error != ERROR_INTERNAL_ERROR || !running_under_wine()) break;
   }
   if (!created) {
-    ADD_FAILURE() << "CreateProcessW failed with " << error << " for "
-                  << to_utf8(application);
+    ADD_FAILURE() << "CreateProcessW failed with " << error << " for " << to_utf8(application);
     return std::nullopt;
   }
   CloseHandle(info.hThread);
@@ -302,6 +303,48 @@ std::string system_message(DWORD code) {
   while (n > 0 && std::wstring_view(L" \t\f\r\n").find(buffer[n - 1]) != std::wstring_view::npos)
     --n;
   return to_utf8(std::wstring_view(buffer, n));
+}
+
+namespace {
+
+// Decodes argv_echo's report: a count, then each argument as a length and its UTF-16 units.
+std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes) {
+  size_t pos = 0;
+  auto take_u32 = [&](std::uint32_t& value) {
+    if (pos + 4 > bytes.size()) return false;
+    std::memcpy(&value, bytes.data() + pos, 4);
+    pos += 4;
+    return true;
+  };
+  std::uint32_t count = 0;
+  if (!take_u32(count)) return std::nullopt;
+  std::vector<std::wstring> argv;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    std::uint32_t length = 0;
+    if (!take_u32(length) || pos + length * 2 > bytes.size()) return std::nullopt;
+    std::wstring arg(length, L'\0');
+    std::memcpy(arg.data(), bytes.data() + pos, length * 2);
+    pos += length * 2;
+    argv.push_back(std::move(arg));
+  }
+  return argv;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir,
+                                                      const std::wstring& command_line) {
+  // A new file per child: Wine closes an exited child's handles a moment after it ends, so the
+  // previous report may still be open.
+  static int children = 0;
+  const std::wstring out = dir.file(L"argv" + std::to_wstring(++children) + L".bin");
+  SpawnOptions options;
+  options.stdout_file = out;
+  auto child = spawn(bin_file(L"argv_echo.exe"), command_line, options);
+  if (!child) return std::nullopt;
+  if (wait_exit(child->process.get(), 30000) != 0u) return std::nullopt;
+  const auto bytes = read_file(out);
+  return bytes ? decode_argv(*bytes) : std::nullopt;
 }
 
 }  // namespace talvex::test

@@ -70,6 +70,12 @@ struct Spawned {
 // Waits up to `timeout_ms` for the process to end; its exit code, or nullopt on timeout.
 [[nodiscard]] std::optional<DWORD> wait_exit(HANDLE process, DWORD timeout_ms);
 
+// Starts the argv_echo helper with the exact `command_line` and returns the argv its C runtime
+// parsed (the program name first), or nullopt when it could not run. Its report goes to a new
+// file in `dir`.
+[[nodiscard]] std::optional<std::vector<std::wstring>> runtime_argv(
+    const TestDir& dir, const std::wstring& command_line);
+
 // Quotes one argument for a command line by the C runtime's rules (an independent, obviously
 // correct version used to build test command lines).
 [[nodiscard]] std::wstring quote_arg(std::wstring_view arg);
