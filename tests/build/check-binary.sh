@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks the shape of the shipped executable: check-binary.sh <talvex-updater.exe> <objdump>
 # x86-64 PE, GUI subsystem, no resource section, no link timestamp, stripped, and imports from
-# system DLLs only (no libstdc++, libgcc or winpthread DLL needed beside it).
+# system DLLs only (no libstdc++, libgcc or winpthread DLL needed beside it), each of which the
+# oldest Windows supported has (kernel32-imports.txt).
 set -u
 exe=$1
 objdump=$2
@@ -18,6 +19,12 @@ check "stripped (no symbols, no debug sections)" 'echo "$headers" | grep -q "sym
 dlls=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
 echo "imports: $dlls"
 check "imports only kernel32 and the C runtime" '[ "$dlls" = "kernel32.dll msvcrt.dll " ]'
+# Every kernel32 import must exist on the oldest Windows supported (see the list's header).
+imports=$(echo "$headers" | awk '/DLL Name:/ { k = (tolower($3) == "kernel32.dll"); next }
+  k && NF == 3 && $1 ~ /^[0-9a-f]+$/ { print $3 }')
+unreviewed=$(echo "$imports" | grep -vxF -f "$(dirname "$0")/kernel32-imports.txt")
+[ -z "$unreviewed" ] || echo "kernel32 imports not in kernel32-imports.txt:" $unreviewed
+check "kernel32 imports all exist on the oldest Windows supported" '[ -n "$imports" ] && [ -z "$unreviewed" ]'
 size=$(wc -c <"$exe")
 echo "size: $size bytes"
 check "at most 200 KiB on disk" '[ "$size" -le 204800 ]'
