@@ -6,6 +6,7 @@
 #   examples/handover/         start_updater.h/.cpp and their CMake library
 #   examples/installer/        NSIS and WiX templates for the application's installer
 #   examples/demo-app/         the demo application that uses the handover code
+#   examples/README.md         what the examples are
 #   lib/cmake/TalvexUpdater/   find_package(TalvexUpdater)
 #   SHA256SUMS                 every other file, in sha256sum format
 #
@@ -24,6 +25,7 @@ install(FILES examples/handover/start_updater.h examples/handover/start_updater.
 install(FILES examples/installer/demo-app.nsi examples/installer/demo-app.wxs
         DESTINATION examples/installer)
 install(FILES examples/demo-app/demo_app.cpp DESTINATION examples/demo-app)
+install(FILES examples/README.md DESTINATION examples)
 write_basic_package_version_file(
   ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
@@ -37,25 +39,28 @@ install(FILES cmake/TalvexUpdaterConfig.cmake
 # whatever else lies in the prefix. Paths are relative to the prefix, sorted, so that
 # `sha256sum -c SHA256SUMS` run there checks every other file of the package.
 install(CODE [[
-  set(talvex_root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+  # The manifest names files without DESTDIR; make them and the prefix absolute, for
+  # `cmake --install --prefix <relative dir>`.
+  get_filename_component(talvex_prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
   set(talvex_sums "")
   set(talvex_files ${CMAKE_INSTALL_MANIFEST_FILES})
   list(REMOVE_DUPLICATES talvex_files)
   list(SORT talvex_files)
   foreach(talvex_file IN LISTS talvex_files)
-    file(RELATIVE_PATH talvex_relative "${talvex_root}" "${talvex_file}")
+    get_filename_component(talvex_file "${talvex_file}" ABSOLUTE)
+    file(RELATIVE_PATH talvex_relative "${talvex_prefix}" "${talvex_file}")
     if(talvex_relative STREQUAL "SHA256SUMS")
       continue()
     endif()
     if(talvex_relative MATCHES "^\\.\\./")
-      message(FATAL_ERROR "SHA256SUMS: ${talvex_file} lies outside ${talvex_root}")
+      message(FATAL_ERROR "SHA256SUMS: ${talvex_file} lies outside ${talvex_prefix}")
     endif()
-    file(SHA256 "${talvex_file}" talvex_hash)
+    file(SHA256 "$ENV{DESTDIR}${talvex_file}" talvex_hash)
     string(APPEND talvex_sums "${talvex_hash}  ${talvex_relative}\n")
   endforeach()
-  message(STATUS "Writing: ${talvex_root}/SHA256SUMS")
-  file(WRITE "${talvex_root}/SHA256SUMS" "${talvex_sums}")
-  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${talvex_root}/SHA256SUMS")
+  message(STATUS "Writing: $ENV{DESTDIR}${talvex_prefix}/SHA256SUMS")
+  file(WRITE "$ENV{DESTDIR}${talvex_prefix}/SHA256SUMS" "${talvex_sums}")
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${talvex_prefix}/SHA256SUMS")
 ]])
 
 set(CPACK_GENERATOR ZIP)
