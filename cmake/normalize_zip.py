@@ -46,6 +46,8 @@ def main(path):
                 for info in infos:
                     data = b"" if info.is_dir() else source.read(info)
                     target.writestr(normalized_entry(info), data, compresslevel=9)
+            # mkstemp made it private; give it the archive's own permissions.
+            os.chmod(temporary, stat.S_IMODE(os.stat(path).st_mode))
             os.replace(temporary, path)
         except BaseException:
             os.unlink(temporary)
