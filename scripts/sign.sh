@@ -28,7 +28,7 @@ usage_error() {
   exit 2
 }
 
-cert= key= pkcs12= pass_file= time= timestamp_url=
+cert='' key='' pkcs12='' pass_file='' time='' timestamp_url=''
 positional=()
 while [ $# -gt 0 ]; do
   case $1 in

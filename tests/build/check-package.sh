@@ -1,4 +1,5 @@
 #!/bin/sh
+# shellcheck disable=SC2034  # the checks eval their conditions, which use these variables
 # Checks a release package as a vendor receives it:
 #   check-package.sh <package.zip> <expected version> <source dir> <built talvex-updater.exe> <scratch dir>
 # The archive is normalised (sorted entries, one date, no extra fields), its checksums list

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck disable=SC2034  # the checks eval their conditions, which use these variables
 # One signing round trip through scripts/sign.sh, with a throwaway certificate made here:
 #   signing.sh <source dir> <talvex-updater.exe> <objdump> <scratch dir> <wine prefix>
 # The signature verifies against that certificate (and not against another), two signings with
