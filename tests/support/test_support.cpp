@@ -154,12 +154,13 @@ std::wstring environment_with(
     for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) entries.emplace_back(p);
     FreeEnvironmentStringsW(block);
   }
-  for (const auto& [name, value] : changes) {
+  for (const auto& change : changes) {
+    const std::wstring& name = change.first;
     std::erase_if(entries, [&](const std::wstring& entry) {
       const size_t eq = entry.find(L'=', 1);
       return eq != std::wstring::npos && ascii_iequals(entry.substr(0, eq), name);
     });
-    if (value) entries.push_back(name + L"=" + *value);
+    if (change.second) entries.push_back(name + L"=" + *change.second);
   }
   std::wstring block;
   for (const auto& entry : entries) block += entry + L'\0';
