@@ -143,6 +143,21 @@ bool make_stub(const std::wstring& exe_path, std::string_view script) {
   return copy_file(bin_file(L"stub.exe"), exe_path) && write_file(script_path, script);
 }
 
+void remove_stand_in(const std::wstring& exe_path) {
+  eventually(
+      [&] {
+        DeleteFileW(exe_path.c_str());
+        return !file_exists(exe_path);
+      },
+      5000);
+  DeleteFileW((exe_path.substr(0, exe_path.find_last_of(L'.')) + L".stub").c_str());
+}
+
+StandIn::StandIn(std::wstring_view name, std::string_view script) : exe_(bin_file(name)) {
+  remove_stand_in(exe_);
+  EXPECT_TRUE(make_stub(exe_, script));
+}
+
 namespace {
 
 // The current environment block with `changes` applied, as a sorted-enough block for
@@ -229,8 +244,7 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
     if (created || error != ERROR_INTERNAL_ERROR || !running_under_wine()) break;
   }
   if (!created) {
-    ADD_FAILURE() << "CreateProcessW failed with " << error << " for "
-                  << to_utf8(application);
+    ADD_FAILURE() << "CreateProcessW failed with " << error << " for " << to_utf8(application);
     return std::nullopt;
   }
   CloseHandle(info.hThread);
