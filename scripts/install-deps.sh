@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   cmake make python3
-  g++-mingw-w64-x86-64-posix   # the cross compiler (POSIX thread model)
+  g++-mingw-w64-x86-64-posix   # the cross compiler (POSIX thread model), and its libstdc++
+  clang lld                    # the second compiler, which builds the shipped executable
   wine wine64                  # the Windows runtime the tests and the demo run under
   googletest                   # GoogleTest sources, cross-compiled by the build
   unicode-data                 # UnicodeData.txt & co., for the lower-case table generator

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds talvex-updater and its tests, and runs every test under Wine.
+# Builds talvex-updater and its tests with both compilers and runs every test under Wine: the
+# shipped build (clang and lld) and the same sources through MinGW-w64 g++.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset release
-cmake --build --preset release
-ctest --preset release
+for preset in release gcc-release; do
+  echo "== $preset"
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done

@@ -1,15 +1,17 @@
 #!/bin/sh
 # Two clean release builds, configured as a vendor would (tests off), must give byte-identical
 # executables and byte-identical release packages, and the package must pass check-package.sh:
-#   reproducible.sh <source dir> <scratch dir> <version>
+#   reproducible.sh <source dir> <scratch dir> <version> [<toolchain file>]
 set -eu
 src=$1
 scratch=$2
 version=$3
+toolchain=${4:-$src/cmake/clang-mingw-w64-x86_64.cmake}
 rm -rf "$scratch"
 mkdir -p "$scratch"
 for n in 1 2; do
-  cmake -S "$src" -B "$scratch/b$n" --preset release -DTALVEX_BUILD_TESTS=OFF >"$scratch/cfg$n.log" 2>&1
+  cmake -S "$src" -B "$scratch/b$n" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DTALVEX_BUILD_TESTS=OFF >"$scratch/cfg$n.log" 2>&1
   cmake --build "$scratch/b$n" -j2 >"$scratch/build$n.log" 2>&1
   (cd "$scratch/b$n" && cpack) >"$scratch/package$n.log" 2>&1 || {
     tail -n 20 "$scratch/package$n.log"

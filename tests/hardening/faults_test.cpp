@@ -39,7 +39,7 @@ TEST_F(LogFaults, ALogLockedByAnotherProcessLosesItsLinesButNotTheRun) {
   // Unlocked, the same failing update writes its lines and ends the same way.
   kill_all(full_path(app_));
   EXPECT_EQ(run_update_of(make_installer(L"setup.exe", "exit 1\n")), 1u);
-  EXPECT_EQ(messages().size(), 7u);
+  EXPECT_EQ(messages().size(), 9u);
 }
 
 // The log's directory cannot exist because its parent is a file; a path beyond the classic
@@ -70,9 +70,9 @@ TEST_F(LogFaults, AnUnusableLogPathLeavesTheRunAndItsStatusAlone) {
             << "\n";
   if (text) {
     const Lines lines = log_messages(long_log);
-    ASSERT_EQ(lines.size(), 7u);
+    ASSERT_EQ(lines.size(), 9u);
     EXPECT_EQ(lines[1], options_line(fails));
-    EXPECT_EQ(lines[6], "=== talvex-updater done");
+    EXPECT_EQ(lines[8], "=== talvex-updater done");
   }
 }
 
@@ -94,11 +94,12 @@ TEST_F(InstallerFaults, AnInstallerTerminatedFromOutsideIsAFailedInstall) {
     ASSERT_TRUE(TerminateProcess(victim.get(), 4242));
   }
   EXPECT_EQ(finish(*updater), 1u);
-  EXPECT_EQ(messages(), (Lines{"=== talvex-updater start ===", options_line(installer),
-                               "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
-                               "installer exited: exit code: 4242",
-                               "install failed; best-effort relaunch of existing app",
-                               "relaunched " + to_utf8(app_), "=== talvex-updater done"}));
+  EXPECT_EQ(messages(),
+            (Lines{"=== talvex-updater start ===", options_line(installer),
+                   "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
+                   "installer exited: exit code: 4242", icon_lines()[0], icon_lines()[1],
+                   "install failed; best-effort relaunch of existing app",
+                   "relaunched " + to_utf8(app_), "=== talvex-updater done"}));
   EXPECT_TRUE(app_runs_eventually());
 }
 
@@ -111,11 +112,12 @@ TEST_F(InstallerFaults, AnInstallerThatCrashesIsAFailedInstall) {
   const ULONGLONG begin = GetTickCount64();
   EXPECT_EQ(run_update_of(installer), 1u);
   EXPECT_LT(GetTickCount64() - begin, 15000u);
-  EXPECT_EQ(messages(), (Lines{"=== talvex-updater start ===", options_line(installer),
-                               "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
-                               "installer exited: exit code: 0xc0000005",
-                               "install failed; best-effort relaunch of existing app",
-                               "relaunched " + to_utf8(app_), "=== talvex-updater done"}));
+  EXPECT_EQ(messages(),
+            (Lines{"=== talvex-updater start ===", options_line(installer),
+                   "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
+                   "installer exited: exit code: 0xc0000005", icon_lines()[0], icon_lines()[1],
+                   "install failed; best-effort relaunch of existing app",
+                   "relaunched " + to_utf8(app_), "=== talvex-updater done"}));
   EXPECT_TRUE(app_runs_eventually());
 }
 
@@ -127,7 +129,7 @@ TEST_F(InstallerFaults, AnInstallerThatStartsTheApplicationTwiceGetsNoThirdInsta
   EXPECT_EQ(run_update_of(installer), 0u);
   EXPECT_EQ(messages(), (Lines{"=== talvex-updater start ===", options_line(installer),
                                "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
-                               "installer exited: exit code: 0",
+                               "installer exited: exit code: 0", icon_lines()[0], icon_lines()[1],
                                "app already running (installer /R relaunched), skip",
                                "=== talvex-updater done"}));
   Sleep(500);  // a relaunch would have been started before the updater exited
@@ -149,7 +151,7 @@ TEST_F(TemporaryDirectory, TheDefaultLogLandsInACjkAndEmojiTemporaryDirectoryInU
   EXPECT_EQ(run_with(updater_, {L"--installer", installer, L"--app-exe", app_}, options), 1u);
   const std::wstring log = temp + L"\\talvex-updater.log";
   const Lines lines = log_messages(log);
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 9u);
   // The directory's UTF-8 bytes spelt out, independently of the product's own conversion.
   const std::string utf8_temp = to_utf8(root_) +
                                 "\\\xe4\xb8\xb4\xe6\x97\xb6 \xe3\x83\x86\xe3\x82\xb9\xe3\x83\x88 "
@@ -164,6 +166,9 @@ TEST_F(TemporaryDirectory, TheDefaultLogLandsInACjkAndEmojiTemporaryDirectoryInU
 // through the seam: no path, and a run that logs nothing, anywhere, and still decides right.
 TEST_F(TemporaryDirectory, WithoutATemporaryDirectoryTheRunGoesOnWithoutALog) {
   prepare();
+  // In-process, the icon utility is searched for beside the test program first.
+  const std::wstring icon_runs = root_ + L"\\icon-runs.txt";
+  StandIn icon_utility(L"ie4uinit.exe", "record " + to_utf8(icon_runs) + "\nexit 0\n");
   EXPECT_EQ(log_path_in(std::nullopt), std::nullopt);
   const RunLog no_log;
   ASSERT_FALSE(no_log.path());
@@ -191,6 +196,8 @@ TEST_F(TemporaryDirectory, WithoutATemporaryDirectoryTheRunGoesOnWithoutALog) {
     EXPECT_TRUE(app_runs_eventually()) << to_utf8(c.installer);
   }
   kill_all(full_path(root_ + L"\\hanging-setup.exe"));
+  // Both icon steps after each installer that ran, none for the missing one.
+  EXPECT_EQ(split_lines(read_file(icon_runs).value_or("")).size(), 6u);
 
   // Nothing was logged: no log file here or in the current directory, and the system's default
   // log (which other runs may share) never names these installers.

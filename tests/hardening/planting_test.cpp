@@ -8,6 +8,8 @@
 namespace talvex::test {
 namespace {
 
+using Lines = std::vector<std::string>;
+
 // Library names that system DLLs load on demand and that a classic search finds beside the
 // program or in the current directory first. The C runtime and kernel32 are left out: they are
 // static imports, resolved before the program runs and protected by KnownDLLs on Windows.
@@ -115,6 +117,10 @@ class PlantedCode : public HardeningRun {
     ASSERT_TRUE(make_dirs(updater_dir) && make_dirs(package_dir_) && make_dirs(cwd_));
     updater_ = updater_dir + L"\\talvex-updater.exe";
     ASSERT_TRUE(copy_file(bin_file(L"talvex-updater.exe"), updater_));
+    // The icon utility the updater runs: a stand-in beside it, never the system's own.
+    icon_runs_ = dir_.file(L"icon-runs.txt");
+    ASSERT_TRUE(
+        make_stub(updater_dir + L"\\ie4uinit.exe", "record " + to_utf8(icon_runs_) + "\nexit 0\n"));
     app_ = package_dir_ + L"\\app.exe";
     ASSERT_TRUE(make_stub(app_, "forever\n"));
     log_ = dir_.file(L"update.log");
@@ -124,7 +130,7 @@ class PlantedCode : public HardeningRun {
     }
   }
   std::vector<std::wstring> markers() const { return files_ending_in(dir_.path(), L".loaded"); }
-  std::wstring package_dir_, cwd_;
+  std::wstring package_dir_, cwd_, icon_runs_;
 };
 
 // Under Wine the updater loads nothing beyond kernelbase, kernel32 and msvcrt, so there this
@@ -147,8 +153,9 @@ TEST_F(PlantedCode, NoPlantedLibraryIsLoadedInAWholeUpdate) {
     kill_all(full_path(app_));
     EXPECT_EQ(run_with(updater_, update_args(setup, log_), in_cwd), c.status) << c.script;
     const auto lines = messages();
-    ASSERT_GE(lines.size(), 4u) << c.script;
+    ASSERT_GE(lines.size(), 6u) << c.script;
     EXPECT_EQ(lines[3], c.installer_line);
+    EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 6), icon_lines()) << c.script;
     EXPECT_EQ(lines.back(), "=== talvex-updater done");
     EXPECT_TRUE(app_runs_eventually()) << c.script;
     for (const std::wstring& marker : markers()) {
@@ -158,7 +165,8 @@ TEST_F(PlantedCode, NoPlantedLibraryIsLoadedInAWholeUpdate) {
 }
 
 // The Windows Installer and the icon utility are looked up by bare name: copies in the
-// current directory must lose to the system's (or to none at all: Wine has no ie4uinit.exe).
+// current directory must lose to the system's msiexec.exe and to the icon utility beside the
+// updater.
 TEST_F(PlantedCode, ProgramsPlantedInTheCurrentDirectoryAreNotRun) {
   const std::wstring ran = dir_.file(L"planted-ran.txt");
   for (const wchar_t* name : {L"msiexec.exe", L"ie4uinit.exe"}) {
@@ -171,11 +179,13 @@ TEST_F(PlantedCode, ProgramsPlantedInTheCurrentDirectoryAreNotRun) {
   in_cwd.current_dir = cwd_;
   EXPECT_EQ(run_with(updater_, update_args(package, log_), in_cwd), 1u);
   const auto lines = messages();
-  ASSERT_GE(lines.size(), 4u);
+  ASSERT_GE(lines.size(), 6u);
   EXPECT_EQ(lines[2],
             "running installer: msiexec.exe /i " + to_utf8(package) + " /passive /norestart");
   EXPECT_EQ(lines[3].rfind("installer exited: exit code: ", 0), 0u) << lines[3];
   EXPECT_NE(lines[3], "installer exited: exit code: 0");
+  EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 6), icon_lines());
+  EXPECT_EQ(split_lines(read_file(icon_runs_).value_or("")).size(), 2u);
   EXPECT_FALSE(file_exists(ran)) << read_file(ran).value_or("");
   EXPECT_TRUE(app_runs_eventually());
 }

@@ -1,7 +1,10 @@
 // The splitter against a real C runtime: a helper reports the argv its runtime parsed from
-// generated command lines, and our splitter must agree.
+// generated command lines, and our splitter must agree. The helper is linked like every MinGW-w64
+// program here, against the system's msvcrt.dll (not the Universal CRT): on Windows that is
+// Microsoft's msvcrt.dll, under Wine Wine's own reimplementation of it. The run prints which.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <random>
 
 #include "base/text.h"
@@ -33,7 +36,18 @@ std::wstring random_command_line(std::mt19937& rng) {
   return line;
 }
 
+// The C runtime the helper parses with: the same DLL this test program has loaded.
+std::string c_runtime_oracle() {
+  std::wstring path(MAX_PATH, L'\0');
+  const HMODULE crt = GetModuleHandleW(L"msvcrt.dll");
+  path.resize(crt ? GetModuleFileNameW(crt, path.data(), MAX_PATH) : 0);
+  return "msvcrt.dll" + (path.empty() ? std::string() : " (" + to_utf8(path) + ")") +
+         (test::running_under_wine() ? ", Wine's implementation" : ", Microsoft's");
+}
+
 TEST(SplitterOracle, AgreesWithTheCRuntimeOnHandPickedLines) {
+  ::testing::Test::RecordProperty("c_runtime", c_runtime_oracle());
+  std::printf("C runtime oracle: %s\n", c_runtime_oracle().c_str());
   TestDir dir;
   const wchar_t* const lines[] = {L"p \"a\"\"b c\"",   L"p \"x\"\"\"",   L"p \\\\\\\"q",
                                   L"p a\\\\\\\\\"b\"", L"p \"open end",  L"p \"\"",

@@ -20,6 +20,9 @@ UpdaterRun run_updater(const TestDir& dir, const std::wstring& args, bool with_s
   const std::wstring exe = dir.file(L"talvex-updater.exe");
   if (!test::file_exists(exe)) {
     EXPECT_TRUE(test::copy_file(test::bin_file(L"talvex-updater.exe"), exe));
+    // None of these runs reaches the icon refresh; should one, it meets this stand-in rather
+    // than the machine's own utility, and the log shows it.
+    EXPECT_TRUE(test::make_stub(dir.file(L"ie4uinit.exe"), "exit 0\n"));
   }
   test::SpawnOptions options;
   options.current_dir = dir.path();

@@ -16,37 +16,9 @@
 namespace talvex {
 namespace {
 
+using test::remove_stand_in;
+using test::StandIn;
 using test::TestDir;
-
-std::wstring script_beside(const std::wstring& exe) {
-  return exe.substr(0, exe.find_last_of(L'.')) + L".stub";
-}
-
-void remove_stand_in(const std::wstring& exe) {
-  // A stand-in that just exited can stay locked for a moment.
-  test::eventually(
-      [&] {
-        DeleteFileW(exe.c_str());
-        return !test::file_exists(exe);
-      },
-      5000);
-  DeleteFileW(script_beside(exe).c_str());
-}
-
-// A stub named `name` in the test program's directory, removed again however the test ends.
-class StandIn {
- public:
-  StandIn(std::wstring_view name, std::string_view script) : exe_(test::bin_file(name)) {
-    remove_stand_in(exe_);
-    EXPECT_TRUE(test::make_stub(exe_, script));
-  }
-  ~StandIn() { remove_stand_in(exe_); }
-  StandIn(const StandIn&) = delete;
-  StandIn& operator=(const StandIn&) = delete;
-
- private:
-  std::wstring exe_;
-};
 
 std::vector<std::wstring> arguments_of(const std::vector<std::wstring>& run) {
   return run.empty() ? run : std::vector<std::wstring>(run.begin() + 1, run.end());
@@ -92,8 +64,11 @@ TEST_F(StandInTest, IconRefreshWritesNothingWithoutTheUtility) {
   remove_stand_in(test::bin_file(L"ie4uinit.exe"));
   wchar_t system_dir[MAX_PATH];
   const UINT n = GetSystemDirectoryW(system_dir, MAX_PATH);
-  if (n > 0 && test::file_exists(std::wstring(system_dir, n) + L"\\ie4uinit.exe")) {
-    GTEST_SKIP() << "this system has ie4uinit.exe";
+  const std::wstring system_utility = std::wstring(system_dir, n) + L"\\ie4uinit.exe";
+  if (n > 0 && test::file_exists(system_utility)) {
+    // Every Windows has one (and a test prefix may be given one); running it would clear this
+    // machine's icon cache, and the case needs it absent.
+    GTEST_SKIP() << "needs no icon utility, but the system has " << to_utf8(system_utility);
   }
   // One in the current directory must not be picked up either.
   const std::wstring planted = dir_.file(L"planted.txt");

@@ -145,6 +145,21 @@ bool make_stub(const std::wstring& exe_path, std::string_view script) {
   return copy_file(bin_file(L"stub.exe"), exe_path) && write_file(script_path, script);
 }
 
+void remove_stand_in(const std::wstring& exe_path) {
+  eventually(
+      [&] {
+        DeleteFileW(exe_path.c_str());
+        return !file_exists(exe_path);
+      },
+      5000);
+  DeleteFileW((exe_path.substr(0, exe_path.find_last_of(L'.')) + L".stub").c_str());
+}
+
+StandIn::StandIn(std::wstring_view name, std::string_view script) : exe_(bin_file(name)) {
+  remove_stand_in(exe_);
+  EXPECT_TRUE(make_stub(exe_, script));
+}
+
 namespace {
 
 // The current environment block with `changes` applied, as a sorted-enough block for
@@ -156,12 +171,13 @@ std::wstring environment_with(
     for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) entries.emplace_back(p);
     FreeEnvironmentStringsW(block);
   }
-  for (const auto& [name, value] : changes) {
+  for (const auto& change : changes) {
+    const std::wstring& name = change.first;
     std::erase_if(entries, [&](const std::wstring& entry) {
       const size_t eq = entry.find(L'=', 1);
       return eq != std::wstring::npos && ascii_iequals(entry.substr(0, eq), name);
     });
-    if (value) entries.push_back(name + L"=" + *value);
+    if (change.second) entries.push_back(name + L"=" + *change.second);
   }
   std::wstring block;
   for (const auto& entry : entries) block += entry + L'\0';

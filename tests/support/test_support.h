@@ -49,6 +49,24 @@ void remove_tree(const std::wstring& path);
 // (see tests/helpers/stub.cpp for the script language).
 [[nodiscard]] bool make_stub(const std::wstring& exe_path, std::string_view script);
 
+// Deletes a stub copy and its script; a stub that just exited can stay locked for a moment.
+void remove_stand_in(const std::wstring& exe_path);
+
+// A stub named `name` in the test programs' directory (the first place the updater's search
+// for a system program looks), removed again however the test ends. Every test program of the
+// build tree shares that directory: a test using this holds the "system_dir" lock.
+class StandIn {
+ public:
+  StandIn(std::wstring_view name, std::string_view script);
+  ~StandIn() { remove_stand_in(exe_); }
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+  [[nodiscard]] const std::wstring& path() const { return exe_; }
+
+ private:
+  std::wstring exe_;
+};
+
 struct SpawnOptions {
   std::wstring current_dir;                 // empty: inherit
   std::optional<std::wstring> stdout_file;  // redirect standard output to this file

@@ -8,7 +8,6 @@ using Lines = std::vector<std::string>;
 
 TEST_F(UpdateRun, AFailedInstallRefreshesIconsAndRelaunchesAtOnce) {
   prepare();
-  make_icon_utility();
   struct Case {
     const char* exit_code;
     const char* logged;
@@ -19,18 +18,19 @@ TEST_F(UpdateRun, AFailedInstallRefreshesIconsAndRelaunchesAtOnce) {
   for (const Case& c : cases) {
     DeleteFileW(log_.c_str());
     kill_all(full_path(app_));
-    const std::wstring installer = make_installer(L"setup.exe", std::string("exit ") + c.exit_code + "\n");
+    const std::wstring installer =
+        make_installer(L"setup.exe", std::string("exit ") + c.exit_code + "\n");
     const ULONGLONG start = GetTickCount64();
     EXPECT_EQ(run_update_of(installer), 1u) << c.exit_code;
     // No pause after a failure.
     EXPECT_LT(GetTickCount64() - start, 4500u) << c.exit_code;
-    EXPECT_EQ(messages(), (Lines{"=== talvex-updater start ===", options_line(installer),
-                                 "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
-                                 std::string("installer exited: ") + c.logged,
-                                 "ie4uinit -ClearIconCache -> exit code: 0",
-                                 "ie4uinit -show -> exit code: 0",
-                                 "install failed; best-effort relaunch of existing app",
-                                 "relaunched " + to_utf8(app_), "=== talvex-updater done"}))
+    EXPECT_EQ(messages(),
+              (Lines{"=== talvex-updater start ===", options_line(installer),
+                     "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
+                     std::string("installer exited: ") + c.logged,
+                     "ie4uinit -ClearIconCache -> exit code: 0", "ie4uinit -show -> exit code: 0",
+                     "install failed; best-effort relaunch of existing app",
+                     "relaunched " + to_utf8(app_), "=== talvex-updater done"}))
         << c.exit_code;
     EXPECT_TRUE(app_runs_eventually()) << c.exit_code;
   }
@@ -48,9 +48,10 @@ TEST_F(UpdateRun, AMissingInstallerRelaunchesWithoutWaitingAndEndsAtOnce) {
                  std::to_wstring(running->pid), L"--log", log_}),
             1u);
   EXPECT_LT(GetTickCount64() - start, 4500u);
-  EXPECT_EQ(messages(), (Lines{"=== talvex-updater start ===",
-                               options_line(installer, "Some(" + std::to_string(running->pid) + ")"),
-                               "ERROR: installer file missing", "relaunched " + to_utf8(app_)}));
+  EXPECT_EQ(messages(),
+            (Lines{"=== talvex-updater start ===",
+                   options_line(installer, "Some(" + std::to_string(running->pid) + ")"),
+                   "ERROR: installer file missing", "relaunched " + to_utf8(app_)}));
   EXPECT_TRUE(eventually([&] { return app_instances() == 2; }, 5000));
 }
 
@@ -62,11 +63,12 @@ TEST_F(UpdateRun, AnInstallerThatCannotBeStartedIsAFailedInstall) {
   ASSERT_TRUE(write_file(not_a_program, "MZ but not really a program"));
   EXPECT_EQ(run_update_of(not_a_program), 1u);
   const auto lines = messages();
-  ASSERT_EQ(lines.size(), 7u);
+  ASSERT_EQ(lines.size(), 9u);
   EXPECT_EQ(lines[3].rfind("ERROR: failed to spawn installer: ", 0), 0u) << lines[3];
   EXPECT_NE(lines[3].find(" (os error "), std::string::npos) << lines[3];
-  EXPECT_EQ(lines[4], "install failed; best-effort relaunch of existing app");
-  EXPECT_EQ(lines[5], "relaunched " + to_utf8(app_));
+  EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 6), icon_lines());
+  EXPECT_EQ(lines[6], "install failed; best-effort relaunch of existing app");
+  EXPECT_EQ(lines[7], "relaunched " + to_utf8(app_));
 
   DeleteFileW(log_.c_str());
   EXPECT_EQ(run_update_of(root_), 1u);
@@ -79,9 +81,10 @@ TEST_F(UpdateRun, AMissingApplicationIsReportedAndTheStatusKept) {
   const std::wstring missing_app = root_ + L"\\gone.exe";
   EXPECT_EQ(run({L"--installer", installer, L"--app-exe", missing_app, L"--log", log_}), 0u);
   const auto lines = messages();
-  ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[4], "ERROR: app exe missing, cannot relaunch");
-  EXPECT_EQ(lines[5], "=== talvex-updater done");
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 6), icon_lines());
+  EXPECT_EQ(lines[6], "ERROR: app exe missing, cannot relaunch");
+  EXPECT_EQ(lines[7], "=== talvex-updater done");
 }
 
 }  // namespace

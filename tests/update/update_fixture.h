@@ -24,6 +24,10 @@ class UpdateRun : public ::testing::Test {
     record_ = root_ + L"\\installer-command.txt";
     ASSERT_TRUE(copy_file(bin_file(L"talvex-updater.exe"), updater_));
     ASSERT_TRUE(make_stub(app_, "forever\n"));
+    // Every Windows has the shell's icon utility in its system directory, and Wine has none: a
+    // stand-in beside the updater, which its search tries first, makes each run call the same
+    // program on both (and never the machine's own, which would clear its icon cache).
+    make_icon_utility();
   }
   void TearDown() override {
     if (!app_.empty()) kill_all(full_path(app_));
@@ -35,9 +39,14 @@ class UpdateRun : public ::testing::Test {
     EXPECT_TRUE(make_stub(path, "record " + to_utf8(record_) + "\n" + script));
     return path;
   }
-  // A stand-in for the shell's icon utility, found first in the updater's own directory.
+  // The stand-in for the shell's icon utility beside the updater, with another script.
   void make_icon_utility(const std::string& script = "exit 0\n") {
     ASSERT_TRUE(make_stub(root_ + L"\\ie4uinit.exe", script));
+  }
+  // The two lines a run writes for the stand-in icon utility exiting with `code`.
+  static std::vector<std::string> icon_lines(const std::string& code = "0") {
+    return {"ie4uinit -ClearIconCache -> exit code: " + code,
+            "ie4uinit -show -> exit code: " + code};
   }
 
   // Runs the updater with the given arguments (each quoted) and returns its exit status.
