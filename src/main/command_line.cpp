@@ -2,6 +2,8 @@
 
 #include "main/command_line.h"
 
+#include "base/coverage_flush.h"
+
 namespace talvex {
 namespace {
 
@@ -120,6 +122,7 @@ void usage_exit() {
       left -= written;
     }
   }
+  flush_coverage_data();
   ::ExitProcess(kExitUsage);
 }
 

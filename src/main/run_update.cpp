@@ -3,6 +3,7 @@
 #include "main/run_update.h"
 
 #include "base/clock.h"
+#include "base/coverage_flush.h"
 #include "base/file_check.h"
 #include "base/text.h"
 #include "main/command_line.h"
@@ -85,7 +86,9 @@ unsigned perform_update(const UpdaterOptions& options, const RunLog& log,
 }
 
 void run_update(const UpdaterOptions& options, const RunLog& log) {
-  ::ExitProcess(perform_update(options, log));
+  const unsigned status = perform_update(options, log);
+  flush_coverage_data();
+  ::ExitProcess(status);
 }
 
 }  // namespace talvex
