@@ -2,7 +2,7 @@
 
 #include "main/command_line.h"
 
-#include "base/coverage_flush.h"
+#include "base/exit_process_win.h"
 
 namespace talvex {
 namespace {
@@ -122,8 +122,7 @@ void usage_exit() {
       left -= written;
     }
   }
-  flush_coverage_data();
-  ::ExitProcess(kExitUsage);
+  exit_process(kExitUsage);
 }
 
 UpdaterOptions parse_args(std::span<const std::wstring> args) {

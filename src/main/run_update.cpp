@@ -3,7 +3,7 @@
 #include "main/run_update.h"
 
 #include "base/clock.h"
-#include "base/coverage_flush.h"
+#include "base/exit_process_win.h"
 #include "base/file_check.h"
 #include "base/text.h"
 #include "main/command_line.h"
@@ -86,9 +86,7 @@ unsigned perform_update(const UpdaterOptions& options, const RunLog& log,
 }
 
 void run_update(const UpdaterOptions& options, const RunLog& log) {
-  const unsigned status = perform_update(options, log);
-  flush_coverage_data();
-  ::ExitProcess(status);
+  exit_process(perform_update(options, log));
 }
 
 }  // namespace talvex
