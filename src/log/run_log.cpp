@@ -31,7 +31,9 @@ std::optional<std::wstring> system_temp_dir() {
   auto get_temp_path = &::GetTempPathW;
   if (HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll")) {
     if (FARPROC proc = ::GetProcAddress(kernel32, "GetTempPath2W")) {
+      // LCOV_EXCL_START Windows only: Wine's kernel32 has no GetTempPath2W
       get_temp_path = reinterpret_cast<GetTempPath2WFn>(reinterpret_cast<void*>(proc));
+      // LCOV_EXCL_STOP
     }
   }
   std::wstring buffer(MAX_PATH + 1, L'\0');

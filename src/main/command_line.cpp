@@ -2,6 +2,8 @@
 
 #include "main/command_line.h"
 
+#include "base/exit_process_win.h"
+
 namespace talvex {
 namespace {
 
@@ -120,7 +122,7 @@ void usage_exit() {
       left -= written;
     }
   }
-  ::ExitProcess(kExitUsage);
+  exit_process(kExitUsage);
 }
 
 UpdaterOptions parse_args(std::span<const std::wstring> args) {

@@ -3,6 +3,7 @@
 #include "main/run_update.h"
 
 #include "base/clock.h"
+#include "base/exit_process_win.h"
 #include "base/file_check.h"
 #include "base/text.h"
 #include "main/command_line.h"
@@ -85,7 +86,7 @@ unsigned perform_update(const UpdaterOptions& options, const RunLog& log,
 }
 
 void run_update(const UpdaterOptions& options, const RunLog& log) {
-  ::ExitProcess(perform_update(options, log));
+  exit_process(perform_update(options, log));
 }
 
 }  // namespace talvex

@@ -62,9 +62,10 @@ Result<ScopedFileHandle> prepare_stream(StdStream stream, DWORD which) {
 // launched image, or crashes), so this branch is exercised on Windows only.
 Result<std::wstring> application_name_for(std::wstring resolved) {
   if (resolved.size() < MAX_PATH || resolved.starts_with(L"\\\\?\\") ||
-      resolved.starts_with(L"\\\\.\\")) {
+      resolved.starts_with(L"\\\\.\\")) {  // LCOV_EXCL_LINE reached at MAX_PATH units only
     return resolved;
   }
+  // LCOV_EXCL_START Windows only: Wine cannot start an image path of MAX_PATH units or more
   std::wstring full(resolved.size() + MAX_PATH, L'\0');
   for (int attempt = 0; attempt < 4; ++attempt) {
     const DWORD n =
@@ -78,6 +79,7 @@ Result<std::wstring> application_name_for(std::wstring resolved) {
   }
   return Error::os(ERROR_FILENAME_EXCED_RANGE);
 }
+// LCOV_EXCL_STOP
 
 Result<DWORD> exit_code_of(HANDLE process) {
   DWORD code = 0;
@@ -144,6 +146,7 @@ Result<std::optional<DWORD>> try_wait(const ChildProcess& child) {
 
 Status kill(const ChildProcess& child) {
   if (::TerminateProcess(child.process_handle(), 1)) return Ok{};
+  // LCOV_EXCL_START Windows only: Wine's TerminateProcess does not fail on a child's handle
   const Error error = Error::last_os_error();
   // Windows refuses to terminate a process that has already exited, or is still exiting after
   // an earlier TerminateProcess, with "access denied" even through a full-access handle. If the
@@ -151,6 +154,7 @@ Status kill(const ChildProcess& child) {
   // (Wine terminates an exited process without complaint, so this branch does not run there.)
   if (error.code == ERROR_ACCESS_DENIED && try_wait(child).ok()) return Ok{};
   return error;
+  // LCOV_EXCL_STOP
 }
 
 Result<DWORD> run_to_exit(const LaunchSpec& spec,

@@ -54,9 +54,11 @@ std::optional<std::wstring> own_executable_path() {
       buffer.resize(n);
       return buffer;
     }
+    // LCOV_EXCL_START Windows only: Wine cannot start a program whose path reaches MAX_PATH
     if (buffer.size() > 32768) return std::nullopt;
     buffer.resize(buffer.size() * 2);
   }
+  // LCOV_EXCL_STOP
 }
 
 std::vector<std::wstring> system_search_directories() {

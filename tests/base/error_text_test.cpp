@@ -59,6 +59,8 @@ TEST(ErrorText, FixedTextsAndTrimming) {
   EXPECT_EQ(error_text(Error::fixed(Error::Kind::kProgramNotFound)), "program not found");
   EXPECT_EQ(error_text(Error::fixed(Error::Kind::kNoFileName)), "program path has no file name");
   EXPECT_EQ(error_text(Error::fixed(Error::Kind::kNulByte)), "nul byte found in provided data");
+  EXPECT_EQ(error_text(Error::fixed(Error::Kind::kUnsafeScript)),
+            "batch script (.bat or .cmd) not started: cmd.exe would re-parse its arguments");
   EXPECT_EQ(system_message_text(L" \u00c9chec\t\U0001F600.\r\n \t\f", 5),
             " \xC3\x89"
             "chec\t\xF0\x9F\x98\x80.");

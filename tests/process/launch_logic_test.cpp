@@ -83,6 +83,9 @@ TEST(LongPathForm, PrefixesDrivesAndUncPathsOnly) {
   EXPECT_EQ(long_path_form(L"\\\\srv\\share\\b.exe"), L"\\\\?\\UNC\\srv\\share\\b.exe");
   EXPECT_EQ(long_path_form(L"\\\\?\\C:\\b.exe"), L"\\\\?\\C:\\b.exe");
   EXPECT_EQ(long_path_form(L"\\\\.\\pipe\\p"), L"\\\\.\\pipe\\p");
+  // Neither drive-absolute nor UNC: "\\?\" would make it name something else, so it stays.
+  EXPECT_EQ(long_path_form(L"\\a\\b.exe"), L"\\a\\b.exe");
+  EXPECT_EQ(long_path_form(L"a\\b.exe"), L"a\\b.exe");
 }
 
 }  // namespace
