@@ -143,22 +143,19 @@ TEST(LogLine, AppendsWhileAnotherProcessReadsOrDeletesTheFile) {
   const RunLog log(path);
   log_line(log, "before");
   // The reader asks for delete access too, as a program that removes the log when it has read
-  // it may: the log must share deletion for the next line to get in.
-  ASSERT_TRUE(test::write_file(dir.file(L"reader.stub"), to_utf8(L"hold " + path) + "\nforever\n"));
+  // it may: the log must share deletion for the next line to get in. It writes its pid once it
+  // holds the file.
+  const std::wstring holding = dir.file(L"holding.txt");
+  ASSERT_TRUE(test::write_file(dir.file(L"reader.stub"),
+                               to_utf8(L"hold " + path + L"\npid " + holding + L"\nforever\n")));
   ASSERT_TRUE(test::copy_file(test::bin_file(L"stub.exe"), dir.file(L"reader.exe")));
   auto reader = test::spawn(dir.file(L"reader.exe"), L"reader");
   ASSERT_TRUE(reader);
-  // Once the reader holds the file with delete access, an open that does not share deletion
-  // fails: that is how we know it is there (rather than sleeping and hoping).
-  ASSERT_TRUE(test::eventually(
-      [&] {
-        ScopedFileHandle probe(CreateFileW(path.c_str(), GENERIC_READ,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-        return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
-      },
-      10000))
-      << "the reader never opened the file";
+  ASSERT_TRUE(test::eventually([&] { return test::file_exists(holding); }, 30000));
+  // An open that does not share deletion fails only while the reader has delete access.
+  ScopedFileHandle probe(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_FALSE(probe.valid()) << "the reader does not hold the file with delete access";
   log_line(log, "while held");
   TerminateProcess(reader->process.get(), 0);
   WaitForSingleObject(reader->process.get(), 5000);
