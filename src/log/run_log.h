@@ -31,7 +31,8 @@ class RunLog {
 // ends in one or in a slash); nullopt without a directory.
 [[nodiscard]] std::optional<std::wstring> log_path_in(const std::optional<std::wstring>& temp_dir);
 
-// "[" + seconds + "] " + message + line feed.
+// "[" + seconds + "] " + message + line feed, each control character of the message (U+0000 to
+// U+001F, U+007F) written as "<U+XXXX>" so that one message is always one line.
 [[nodiscard]] std::string format_log_line(std::uint64_t unix_seconds, std::string_view message);
 
 // Fixes the log path (--log, else the default) and creates its parent directory with every
