@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "base/clock.h"
-#include "process/process.h"
+#include "process/process_win.h"
 #include "support/test_support.h"
 
 namespace talvex {

@@ -1,6 +1,7 @@
 // Program resolution, script detection and command-line text, without starting processes.
 #include <gtest/gtest.h>
 
+#include "base/path.h"
 #include "base/text.h"
 
 #include "process/program_search.h"
@@ -83,6 +84,23 @@ TEST(LongPathForm, PrefixesDrivesAndUncPathsOnly) {
   EXPECT_EQ(long_path_form(L"\\\\srv\\share\\b.exe"), L"\\\\?\\UNC\\srv\\share\\b.exe");
   EXPECT_EQ(long_path_form(L"\\\\?\\C:\\b.exe"), L"\\\\?\\C:\\b.exe");
   EXPECT_EQ(long_path_form(L"\\\\.\\pipe\\p"), L"\\\\.\\pipe\\p");
+}
+
+// The existence check and process creation both take this decision, so a path that passes the
+// one is also startable by the other.
+TEST(SystemPathForm, TheAbsoluteLengthDecidesEvenForAShortRelativePath) {
+  const std::wstring deep = L"C:\\" + std::wstring(245, L'd') + L"\\";  // 249 units
+  // An absolute form of 259 units: under the limit, the text goes as given.
+  EXPECT_EQ(system_path_form(L"a.exe", deep + L"a.exe\\abcd"), L"a.exe");
+  // 260 units: a relative "app.exe" of 7 units must still take the long form.
+  EXPECT_EQ(system_path_form(L"app.exe", deep + L"app.exe\\abc"),
+            L"\\\\?\\" + deep + L"app.exe\\abc");
+  const std::wstring unc_tail = std::wstring(300, L'x');
+  EXPECT_EQ(system_path_form(L"x", L"\\\\srv\\s\\" + unc_tail), L"\\\\?\\UNC\\srv\\s\\" + unc_tail);
+  // Already verbatim or a device: passed on untouched, however long.
+  const std::wstring verbatim = L"\\\\?\\C:\\" + std::wstring(300, L'v');
+  EXPECT_EQ(system_path_form(verbatim, L"C:\\ignored"), verbatim);
+  EXPECT_EQ(system_path_form(L"\\\\.\\NUL", L"\\\\.\\NUL"), L"\\\\.\\NUL");
 }
 
 }  // namespace
