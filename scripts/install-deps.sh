@@ -11,6 +11,9 @@ packages=(
   unicode-data                 # UnicodeData.txt & co., for the lower-case table generator
   nsis wixl                    # real installers for the end-to-end tests and the demo
   clang-format clang-tidy cppcheck
+  # The native build of the core: compiler, linker, and the sanitizer and libFuzzer runtimes
+  # (only a recommended package of clang, and recommends are skipped below).
+  clang lld libclang-rt-14-dev
 )
 
 missing=()
