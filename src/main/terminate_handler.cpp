@@ -5,5 +5,7 @@
 // the only way here is an allocation failure inside the standard library, where aborting is all
 // that can be done anyway.
 namespace __gnu_cxx {
+// The runtime's own name, reserved because it is the runtime's: replacing it is the point.
+// NOLINTNEXTLINE(bugprone-reserved-identifier)
 void __verbose_terminate_handler() { std::abort(); }
 }  // namespace __gnu_cxx
