@@ -33,7 +33,8 @@ class RunLog {
 // root.
 [[nodiscard]] std::optional<std::wstring> parent_dir(std::wstring_view path);
 
-// "[" + seconds + "] " + message + line feed.
+// "[" + seconds + "] " + message + line feed, each control character of the message (U+0000 to
+// U+001F, U+007F) written as "<U+XXXX>" so that one message is always one line.
 [[nodiscard]] std::string format_log_line(std::uint64_t unix_seconds, std::string_view message);
 
 // Fixes the log path (`log_option`, the --log value, else the default) and creates its parent

@@ -7,7 +7,8 @@
 
 namespace talvex {
 
-void refresh_icon_cache(const RunLog& log, std::chrono::milliseconds time_limit) {
+void refresh_icon_cache(const RunLog& log, std::chrono::milliseconds time_limit,
+                        Launcher launcher) {
   // "-ClearIconCache" drops the shell's cached icons, "-show" makes it rebuild them, so the
   // second run must start only after the first has ended; run_to_exit gives that order.
   for (const wchar_t* argument : {L"-ClearIconCache", L"-show"}) {
@@ -20,7 +21,7 @@ void refresh_icon_cache(const RunLog& log, std::chrono::milliseconds time_limit)
     spec.std_out = StdStream::kInherit;
     spec.std_err = StdStream::kInherit;
     spec.creation_flags = CREATE_NO_WINDOW;
-    const Result<DWORD> exit_code = run_to_exit(spec, time_limit);
+    const Result<DWORD> exit_code = run_to_exit(spec, time_limit, launcher);
     // The refresh is cosmetic: a missing, failing or hanging utility must not affect the
     // update, so a utility that could not be run to its end leaves no line at all.
     if (!exit_code) continue;

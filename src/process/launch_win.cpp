@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <initializer_list>
+#include <vector>
 
 #include "base/path_win.h"
 #include "base/scoped_handle_win.h"
@@ -12,11 +14,12 @@
 namespace talvex {
 namespace {
 
-// Handle inheritance is all-or-nothing in CreateProcessW: every inheritable handle open at that
-// moment goes to the child. The standard handles prepared for one launch are inheritable, so
-// the whole stretch from creating them to closing them again is serialised; otherwise a launch
-// on another thread would hand them to its own child as well (and keep, say, the write end of
-// someone's pipe open). Constant-initialised, so it needs no constructor to run.
+// CreateProcessW with inheritance on hands the child every inheritable handle of this process
+// unless a handle list restricts it; each launch passes one naming only the standard handles
+// prepared for that child. Those prepared handles are inheritable while they exist, so the
+// stretch from creating them to closing them again is still serialised: a process started
+// meanwhile by other code, without such a list, would get them as well (and keep, say, the write
+// end of someone's pipe open). Constant-initialised, so it needs no constructor to run.
 SRWLOCK g_launch_lock = SRWLOCK_INIT;
 
 class LaunchLockGuard {
@@ -36,12 +39,29 @@ Result<ScopedFileHandle> open_null_device(bool for_reading) {
   return device;
 }
 
+// Whether `handle` names something a child can use as a standard stream. A value the updater was
+// started with may be left over from a parent that never passed a handle, and by now name an
+// unrelated object of ours (an event, a key, a section); duplicating that would hand it to the
+// child. GetFileType answers FILE_TYPE_UNKNOWN for such objects and for invalid values alike.
+bool is_stream_handle(HANDLE handle) {
+  switch (::GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+    case FILE_TYPE_CHAR:
+    case FILE_TYPE_PIPE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // An inheritable duplicate of the updater's own standard handle, or no handle when the updater
 // has none: a GUI-subsystem program usually starts without any, and a stale value left behind
 // by whoever started us counts as none as well.
 Result<ScopedFileHandle> duplicate_own_std_handle(DWORD which) {
   const HANDLE own = ::GetStdHandle(which);
-  if (own == nullptr || own == INVALID_HANDLE_VALUE) return ScopedFileHandle();
+  if (own == nullptr || own == INVALID_HANDLE_VALUE || !is_stream_handle(own)) {
+    return ScopedFileHandle();
+  }
   HANDLE duplicate = nullptr;
   const HANDLE self = ::GetCurrentProcess();
   if (!::DuplicateHandle(self, own, self, &duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
@@ -56,6 +76,58 @@ Result<ScopedFileHandle> prepare_stream(StdStream stream, DWORD which) {
   if (stream == StdStream::kInherit) return duplicate_own_std_handle(which);
   return open_null_device(which == STD_INPUT_HANDLE);
 }
+
+// The distinct handles among `prepared`, in order; null and INVALID_HANDLE_VALUE left out. The
+// system rejects a handle list that names a handle twice (stdout and stderr may share one).
+std::vector<HANDLE> distinct_handles(std::initializer_list<HANDLE> prepared) {
+  std::vector<HANDLE> handles;
+  for (const HANDLE handle : prepared) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) continue;
+    if (std::find(handles.begin(), handles.end(), handle) == handles.end()) {
+      handles.push_back(handle);
+    }
+  }
+  return handles;
+}
+
+// A process-thread attribute list holding PROC_THREAD_ATTRIBUTE_HANDLE_LIST: the child inherits
+// exactly these handles, whatever else of ours is inheritable (handles our own caller passed to
+// us, for instance). The list points into `handles_`, so the object stays where it was built.
+class InheritedHandleList {
+ public:
+  InheritedHandleList() = default;
+  InheritedHandleList(const InheritedHandleList&) = delete;
+  InheritedHandleList& operator=(const InheritedHandleList&) = delete;
+  ~InheritedHandleList() {
+    if (initialized_) ::DeleteProcThreadAttributeList(get());
+  }
+
+  // `handles` must be distinct, inheritable and at least one.
+  [[nodiscard]] Status build(std::vector<HANDLE> handles) {
+    handles_ = std::move(handles);
+    SIZE_T size = 0;
+    // The first call only reports the size (and "fails" with ERROR_INSUFFICIENT_BUFFER).
+    ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    if (size == 0) return Error::last_os_error();
+    buffer_.resize(size);
+    if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) return Error::last_os_error();
+    initialized_ = true;
+    if (!::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                     handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      return Error::last_os_error();
+    }
+    return Ok{};
+  }
+
+  [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST get() {
+    return reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+  }
+
+ private:
+  std::vector<char> buffer_;
+  std::vector<HANDLE> handles_;
+  bool initialized_ = false;
+};
 
 // CreateProcessW accepts an application name of fewer than MAX_PATH units; longer ones need the
 // verbatim "\\?\" form, which must be absolute and already normalised. The length that counts
@@ -98,18 +170,30 @@ Result<ChildProcess> launch(const LaunchSpec& spec) {
     Result<ScopedFileHandle> std_err = prepare_stream(spec.std_err, STD_ERROR_HANDLE);
     if (!std_err) return std_err.error();
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    if (std_in->valid() || std_out->valid() || std_err->valid()) {
-      startup.dwFlags = STARTF_USESTDHANDLES;
-      startup.hStdInput = std_in->valid() ? std_in->get() : nullptr;
-      startup.hStdOutput = std_out->valid() ? std_out->get() : nullptr;
-      startup.hStdError = std_err->valid() ? std_err->get() : nullptr;
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    const std::vector<HANDLE> inherited =
+        distinct_handles({std_in->get(), std_out->get(), std_err->get()});
+    InheritedHandleList handle_list;
+    DWORD flags = spec.creation_flags | CREATE_UNICODE_ENVIRONMENT;
+    if (!inherited.empty()) {
+      STARTUPINFOW& info_block = startup.StartupInfo;
+      info_block.dwFlags = STARTF_USESTDHANDLES;
+      info_block.hStdInput = std_in->valid() ? std_in->get() : nullptr;
+      info_block.hStdOutput = std_out->valid() ? std_out->get() : nullptr;
+      info_block.hStdError = std_err->valid() ? std_err->get() : nullptr;
+      const Status listed = handle_list.build(inherited);
+      if (!listed) return listed.error();
+      info_block.cb = sizeof startup;
+      startup.lpAttributeList = handle_list.get();
+      flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
-    // The environment block and the current directory are the updater's; the block is UTF-16.
-    if (!::CreateProcessW(application->c_str(), command_line->data(), nullptr, nullptr, TRUE,
-                          spec.creation_flags | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                          &startup, &info)) {
+    // Inheritance is on only together with a list naming the prepared handles; with no handle
+    // to pass the child inherits nothing at all. The environment block and the current
+    // directory are the updater's; the block is UTF-16.
+    if (!::CreateProcessW(application->c_str(), command_line->data(), nullptr, nullptr,
+                          inherited.empty() ? FALSE : TRUE, flags, nullptr, nullptr,
+                          &startup.StartupInfo, &info)) {
       return Error::last_os_error();
     }
   }
@@ -142,8 +226,8 @@ Status kill(const ChildProcess& child) {
 }
 
 Result<DWORD> run_to_exit(const LaunchSpec& spec,
-                          std::optional<std::chrono::milliseconds> time_limit) {
-  Result<ChildProcess> child = launch(spec);
+                          std::optional<std::chrono::milliseconds> time_limit, Launcher launcher) {
+  Result<ChildProcess> child = launcher(spec);
   if (!child) return child.error();
   // INFINITE is itself a DWORD value, so a finite limit is kept below it.
   const DWORD wait_ms =

@@ -61,8 +61,12 @@ class ChildProcess {
   DWORD pid_ = 0;
 };
 
-// Starts the child described by `spec`.
+// Starts the child described by `spec`. It inherits only the standard handles prepared for it.
 [[nodiscard]] Result<ChildProcess> launch(const LaunchSpec& spec);
+
+// How an operation starts its children: `launch`, unless a test passes a stand-in to see the
+// LaunchSpec the operation builds.
+using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
 
 // Without blocking: the exit code when the child has exited, nullopt while it runs.
 [[nodiscard]] Result<std::optional<DWORD>> try_wait(const ChildProcess& child);
@@ -74,7 +78,8 @@ class ChildProcess {
 // `time_limit`, a child still running then is terminated and the call fails with WAIT_TIMEOUT;
 // without one it waits as long as the child runs.
 [[nodiscard]] Result<DWORD> run_to_exit(
-    const LaunchSpec& spec, std::optional<std::chrono::milliseconds> time_limit = std::nullopt);
+    const LaunchSpec& spec, std::optional<std::chrono::milliseconds> time_limit = std::nullopt,
+    Launcher launcher = &launch);
 
 // ---------------------------------------------------------------------------------------------
 // Installer runner
@@ -83,7 +88,8 @@ class ChildProcess {
 // after more than `time_limit`. True only when it exited by itself with code 0.
 [[nodiscard]] bool run_installer(std::wstring_view installer, const RunLog& log,
                                  std::chrono::milliseconds time_limit = kInstallerTimeLimit,
-                                 std::chrono::milliseconds poll_interval = kPollInterval);
+                                 std::chrono::milliseconds poll_interval = kPollInterval,
+                                 Launcher launcher = &launch);
 
 // ---------------------------------------------------------------------------------------------
 // Waiting for the application to exit
@@ -100,7 +106,7 @@ class ChildProcess {
 [[nodiscard]] bool is_app_running(std::wstring_view app_exe);
 
 // Starts the application detached, without arguments, and logs the outcome.
-void relaunch_app(std::wstring_view app_exe, const RunLog& log);
+void relaunch_app(std::wstring_view app_exe, const RunLog& log, Launcher launcher = &launch);
 
 // ---------------------------------------------------------------------------------------------
 // Shell icon refresh
@@ -109,6 +115,7 @@ void relaunch_app(std::wstring_view app_exe, const RunLog& log);
 // A run that cannot be started, or is still going after `time_limit` (it is then terminated),
 // leaves no line.
 void refresh_icon_cache(const RunLog& log,
-                        std::chrono::milliseconds time_limit = kIconRefreshTimeLimit);
+                        std::chrono::milliseconds time_limit = kIconRefreshTimeLimit,
+                        Launcher launcher = &launch);
 
 }  // namespace talvex

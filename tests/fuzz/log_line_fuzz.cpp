@@ -1,4 +1,5 @@
-// Log-line formatting: the timestamp, then the message, on exactly one line.
+// Log-line formatting: the timestamp, then the message, on exactly one line whatever the
+// message holds; a message without control characters is copied unchanged.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,15 @@
 
 using talvex::fuzz::require;
 
+namespace {
+
+bool is_control(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte < 0x20 || byte == 0x7F;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::uint64_t seconds = 0;
   const std::size_t head = std::min(size, sizeof seconds);
@@ -19,13 +29,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string line = talvex::format_log_line(seconds, message);
   const std::string prefix = "[" + talvex::decimal(seconds) + "] ";
   require(line.starts_with(prefix));
+  // One line: the final line feed is its only control character, so no CR, LF or NUL of the
+  // message can split it or forge a line of its own.
   require(line.ends_with('\n'));
-  const bool plain = std::none_of(message.begin(), message.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
-  });
-  if (plain) require(line == prefix + std::string(message) + "\n");
-  // One line whatever the message: a line feed in it must not start a second line.
-  if (plain) require(std::count(line.begin(), line.end(), '\n') == 1);
+  require(std::none_of(line.begin(), line.end() - 1, is_control));
+  if (std::none_of(message.begin(), message.end(), is_control)) {
+    require(line == prefix + std::string(message) + "\n");
+  }
+  // Text stays text: valid UTF-8 in, valid UTF-8 out.
+  if (talvex::fuzz::is_valid_utf8(message)) require(talvex::fuzz::is_valid_utf8(line));
   return 0;
 }

@@ -9,11 +9,15 @@
 //   pid <path>         append this process's id and a line feed to <path>
 //   start <path>       start <path> detached, without arguments, and do not wait for it
 //   delete <path>      delete the file <path>
-//   hold <path>        open <path> for reading, sharing read, write and delete, and keep it open
+//   hold <path>        open <path> for reading and deleting, sharing read, write and delete, and
+//                      keep it open
 //   lock <path>        open (or create) <path> without sharing it, and keep it open
 //   times <path>       append this process's creation time and the current time (both FILETIME
 //                      100 ns units, decimal, space-separated) and a line feed to <path>; as the
 //                      last line before "exit" it records the stub's own lifetime
+//   streams <path>     append what this process's standard input, output and error are, as
+//                      three space-separated words (none, disk, char, pipe, or other for a
+//                      handle that is no stream at all) and a line feed, to <path>
 //   crash              die of an unhandled access violation (a real one: no handler ends the
 //                      process); the system's fault dialog is suppressed so nothing waits for a user
 // Paths in the script are UTF-8. Without a script the stub exits 0 at once.
@@ -76,6 +80,21 @@ void start_detached(const std::wstring& program) {
   }
 }
 
+const char* stream_kind(DWORD which) {
+  const HANDLE handle = GetStdHandle(which);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+      return "disk";
+    case FILE_TYPE_CHAR:
+      return "char";
+    case FILE_TYPE_PIPE:
+      return "pipe";
+    default:
+      return "other";
+  }
+}
+
 std::wstring script_path() {
   std::wstring path(32768, L'\0');
   const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
@@ -90,7 +109,7 @@ std::wstring script_path() {
 
 // Files opened by "hold" and "lock" stay open until the stub exits.
 void open_and_keep(const std::wstring& path, DWORD share) {
-  CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, share == 0 ? OPEN_ALWAYS : OPEN_EXISTING, 0,
+  CreateFileW(path.c_str(), share == 0 ? GENERIC_READ : GENERIC_READ | DELETE, share, nullptr, share == 0 ? OPEN_ALWAYS : OPEN_EXISTING, 0,
               nullptr);
 }
 
@@ -130,6 +149,10 @@ int wmain() {
         return std::to_string((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
       };
       append_file(widen(arg), units(created) + " " + units(now) + "\n");
+    } else if (verb == "streams") {
+      append_file(widen(arg), std::string(stream_kind(STD_INPUT_HANDLE)) + " " +
+                                  stream_kind(STD_OUTPUT_HANDLE) + " " +
+                                  stream_kind(STD_ERROR_HANDLE) + "\n");
     } else if (verb == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       // Store through a volatile pointer so the compiler cannot turn the fault into a trap.

@@ -42,6 +42,7 @@ TEST_F(RunInstallerTest, ReportsTheExitCodeAndSucceedsOnlyOnZero) {
       {"0", "exit code: 0", true},
       {"1", "exit code: 1", false},
       {"3010", "exit code: 3010", false},  // "restart required" is still not success
+      {"259", "exit code: 259", false},    // STILL_ACTIVE, yet the installer has exited
       {"0xC0000005", "exit code: 0xc0000005", false},
   };
   const std::wstring folder = dir_.file(L"Program Files\\Talvex App");
@@ -67,14 +68,20 @@ TEST_F(RunInstallerTest, ReportsTheExitCodeAndSucceedsOnlyOnZero) {
 TEST_F(RunInstallerTest, KillsAnInstallerAtTheFirstPollPastTheLimitWithoutWaitingForIt) {
   const std::wstring setup = dir_.file(L"hangs.exe");
   const std::wstring pid_file = dir_.file(L"pid.txt");
-  ASSERT_TRUE(test::make_stub(setup, "pid " + to_utf8(pid_file) + "\nforever"));
+  const std::wstring times_file = dir_.file(L"times.txt");
+  ASSERT_TRUE(test::make_stub(
+      setup, "pid " + to_utf8(pid_file) + "\ntimes " + to_utf8(times_file) + "\nforever"));
 
-  const MonotonicTime start = monotonic_now();
-  EXPECT_FALSE(run_installer(setup, log_, milliseconds(1500), milliseconds(200)));
-  const long long took = elapsed_ms(start);
-  // Not before the limit, and at the first poll after it (polls at 0, 200, ..., 1600).
-  EXPECT_GE(took, 1500);
-  EXPECT_LT(took, 2700);
+  EXPECT_FALSE(run_installer(setup, log_, milliseconds(2500), milliseconds(200)));
+  const ULONGLONG returned = test::system_time_units();
+  // Counted from the installer's creation, so that a slow start on a busy machine does not
+  // count: not before the limit, and at the first poll after it (polls at 0, 200, ..., 2600),
+  // with room for a late wake-up.
+  const auto times = test::read_file(times_file);
+  ASSERT_TRUE(times.has_value()) << "the stub never ran";
+  const long long took = static_cast<long long>(returned - std::stoull(*times)) / 10000;
+  EXPECT_GE(took, 2500);
+  EXPECT_LT(took, 2600 + 900);
   EXPECT_EQ(messages(),
             (std::vector<std::string>{"running installer: " + to_utf8(setup) + " /UPDATE /S /R",
                                       "ERROR: installer timed out, killed"}));

@@ -137,6 +137,25 @@ TEST(LaunchStreams, NullDeviceInheritedHandlesAndAbsentOnes) {
     Result<DWORD> code = run_to_exit(inheriting(spec(echo), &LaunchSpec::std_err));
     EXPECT_TRUE(code.ok() && code.value() == 0u);
   }
+  // A stale value that now names an unrelated object of ours (here a named event) is no stream:
+  // the child must not get a handle to that object. It would keep the event alive after ours is
+  // closed, so the name would still open.
+  const std::wstring name = L"talvex-stale-std-handle-" + std::to_wstring(GetCurrentProcessId());
+  ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
+  ASSERT_TRUE(event.valid());
+  const std::wstring forever = dir.file(L"forever.exe");
+  ASSERT_TRUE(test::make_stub(forever, "forever"));
+  std::optional<Result<ChildProcess>> child;
+  {
+    StdHandleOverride stale(STD_ERROR_HANDLE, event.get());
+    child.emplace(launch(inheriting(spec(forever), &LaunchSpec::std_err)));
+  }
+  ASSERT_TRUE(child->ok());
+  event.reset();
+  EXPECT_FALSE(ScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, name.c_str())).valid())
+      << "the child holds the object behind a stale standard handle";
+  EXPECT_TRUE(kill(child->value()).ok());
+  WaitForSingleObject(child->value().process_handle(), 5000);
 }
 
 TEST(LaunchErrors, FailuresAreValuesWithTheTextsTheLogShows) {

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "base/clock.h"
+#include "base/scoped_handle_win.h"
 #include "process/process_win.h"
 #include "support/test_support.h"
 
@@ -37,15 +38,19 @@ class RunningStub {
   test::Spawned spawned_;
 };
 
-// How long ago the process ended, by its exit time on the system clock.
-long long ms_since_exit(HANDLE process) {
-  FILETIME created, exited, kernel, user, now;
-  EXPECT_TRUE(GetProcessTimes(process, &created, &exited, &kernel, &user));
-  GetSystemTimePreciseAsFileTime(&now);
-  const auto ticks = [](FILETIME t) {
-    return (ULONGLONG{t.dwHighDateTime} << 32) | t.dwLowDateTime;
-  };
-  return (static_cast<long long>(ticks(now)) - static_cast<long long>(ticks(exited))) / 10000;
+struct EndLater {
+  HANDLE process;
+  DWORD delay_ms;
+  MonotonicTime ended;
+};
+
+// Terminates the process after the delay and notes when, on the monotonic clock.
+DWORD WINAPI end_later(void* parameter) {
+  auto* job = static_cast<EndLater*>(parameter);
+  Sleep(job->delay_ms);
+  TerminateProcess(job->process, 0);
+  job->ended = monotonic_now();
+  return 0;
 }
 
 TEST(WaitForExit, PidsThatCannotBeOpenedCountAsGoneWithoutAnySleep) {
@@ -60,18 +65,24 @@ TEST(WaitForExit, PidsThatCannotBeOpenedCountAsGoneWithoutAnySleep) {
 
 TEST(WaitForExit, SeesAnExitWithinAboutOnePollInterval) {
   TestDir dir;
-  RunningStub app(dir.file(L"app.exe"), "sleep 2000\nexit 0");
+  RunningStub app(dir.file(L"app.exe"), "forever");
   ASSERT_TRUE(app.started());
+  // Ended from another thread 1750 ms in, between two probes, timed on the monotonic clock (the
+  // wall clock may be stepped while the test runs).
+  EndLater job{app.handle(), 1750, {}};
+  ScopedHandle thread(CreateThread(nullptr, 0, end_later, &job, 0, nullptr));
+  ASSERT_TRUE(thread.valid());
 
   const MonotonicTime start = monotonic_now();
   EXPECT_TRUE(wait_for_exit(app.pid(), seconds(30), milliseconds(500)));
-  const long long took = ms_between(start, monotonic_now());
+  const MonotonicTime returned = monotonic_now();
+  ASSERT_EQ(WaitForSingleObject(thread.get(), 10000), WAIT_OBJECT_0);
   ASSERT_EQ(WaitForSingleObject(app.handle(), 0), WAIT_OBJECT_0) << "returned while it ran";
-  const long long lag = ms_since_exit(app.handle());
 
-  EXPECT_GE(took, 1500);
-  EXPECT_GE(lag, 0);
-  EXPECT_LT(lag, 900) << "noticed the exit too late";
+  EXPECT_GE(ms_between(start, job.ended), 1500);
+  const long long lag = ms_between(job.ended, returned);
+  // At most one poll interval, plus room for a busy machine.
+  EXPECT_LT(lag, 500 + 500) << "noticed the exit too late";
 }
 
 TEST(WaitForExit, GivesUpOnceTheLimitHasPassedAndNotBefore) {

@@ -26,6 +26,12 @@ std::wstring full_path(const std::wstring& path) {
   return out;
 }
 
+ULONGLONG system_time_units() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  return (ULONGLONG{now.dwHighDateTime} << 32) | now.dwLowDateTime;
+}
+
 bool running_under_wine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
@@ -191,23 +197,23 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
   ScopedFileHandle null_in(CreateFileW(L"\\\\.\\NUL", GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
                                        0, nullptr));
-  ScopedFileHandle out = options.stdout_file
-                             ? open_output(*options.stdout_file)
-                             : ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE,
-                                                            FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                            &inherit, OPEN_EXISTING, 0, nullptr));
-  ScopedFileHandle err = options.stderr_file
-                             ? open_output(*options.stderr_file)
-                             : ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE,
-                                                            FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                                            &inherit, OPEN_EXISTING, 0, nullptr));
+  const bool own_output = options.output == nullptr;
+  auto output_to = [&](const std::optional<std::wstring>& file) {
+    if (!own_output) return ScopedFileHandle();
+    if (file) return open_output(*file);
+    return ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
+                                        0, nullptr));
+  };
+  ScopedFileHandle out = output_to(options.stdout_file);
+  ScopedFileHandle err = output_to(options.stderr_file);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   if (!options.no_std_handles) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = null_in.get();
-    startup.hStdOutput = out.get();
-    startup.hStdError = err.get();
+    startup.hStdOutput = own_output ? out.get() : options.output;
+    startup.hStdError = own_output ? err.get() : options.output;
   }
   std::wstring env;
   if (!options.env.empty()) env = environment_with(options.env);
@@ -228,8 +234,7 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
     if (created || error != ERROR_INTERNAL_ERROR || !running_under_wine()) break;
   }
   if (!created) {
-    ADD_FAILURE() << "CreateProcessW failed with " << error << " for "
-                  << to_utf8(application);
+    ADD_FAILURE() << "CreateProcessW failed with " << error << " for " << to_utf8(application);
     return std::nullopt;
   }
   CloseHandle(info.hThread);

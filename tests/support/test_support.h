@@ -54,6 +54,8 @@ struct SpawnOptions {
   std::optional<std::wstring> stdout_file;  // redirect standard output to this file
   std::optional<std::wstring> stderr_file;  // redirect standard error to this file
   bool no_std_handles = false;              // start with no standard handles at all
+  // When set, standard output and error both go to this (inheritable) handle, say a pipe.
+  HANDLE output = nullptr;
   // Variables to set (or, with nullopt, remove) in the child's environment block.
   std::vector<std::pair<std::wstring, std::optional<std::wstring>>> env;
 };
@@ -88,6 +90,9 @@ bool eventually(Pred pred, DWORD timeout_ms) {
     Sleep(20);
   }
 }
+
+// The system clock now, in FILETIME units (100 ns since 1601), the clock of process times.
+[[nodiscard]] ULONGLONG system_time_units();
 
 // True under Wine (its ntdll exports wine_get_version), where a few system behaviours differ.
 [[nodiscard]] bool running_under_wine();

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -66,6 +68,18 @@ class UpdateRun : public ::testing::Test {
   // The app is started detached; give it a moment to show up in the process list.
   bool app_runs_eventually() const {
     return eventually([&] { return app_instances() > 0; }, 5000);
+  }
+
+  // The "<creation> <now>" pairs a stub's "times" verb appended to `path` (system-clock FILETIME
+  // units), in order.
+  static std::vector<std::pair<ULONGLONG, ULONGLONG>> recorded_times(const std::wstring& path) {
+    std::vector<std::pair<ULONGLONG, ULONGLONG>> times;
+    for (const std::string& line : split_lines(read_file(path).value_or(""))) {
+      char* end = nullptr;
+      const ULONGLONG created = std::strtoull(line.c_str(), &end, 10);
+      times.emplace_back(created, std::strtoull(end, nullptr, 10));
+    }
+    return times;
   }
 
   TestDir dir_;
