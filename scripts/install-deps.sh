@@ -13,6 +13,9 @@ packages=(
   nsis wixl                    # real installers for the end-to-end tests and the demo
   clang-format clang-tidy cppcheck
   osslsigncode openssl         # Authenticode signing of the shipped executable (scripts/sign.sh)
+  # The native build of the core: the sanitizer and libFuzzer runtimes (only a recommended
+  # package of clang, and recommends are skipped below).
+  libclang-rt-14-dev
 )
 
 missing=()

@@ -1,8 +1,7 @@
 // Errors as values: a Win32 error code, or one of the few failures the program detects before
-// it asks the system.
+// it asks the system. Builds on any host: the code is carried as the fixed-width value Windows
+// defines it to be.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 #include <utility>
@@ -20,11 +19,12 @@ struct Error {
   };
 
   Kind kind = Kind::kOs;
-  DWORD code = 0;
+  std::uint32_t code = 0;
 
   // Captures GetLastError() at once: call this before any cleanup that could overwrite it.
-  [[nodiscard]] static Error last_os_error() { return Error{Kind::kOs, ::GetLastError()}; }
-  [[nodiscard]] static Error os(DWORD code) { return Error{Kind::kOs, code}; }
+  // Windows only (defined beside the other Win32 wrappers).
+  [[nodiscard]] static Error last_os_error();
+  [[nodiscard]] static Error os(std::uint32_t code) { return Error{Kind::kOs, code}; }
   [[nodiscard]] static Error fixed(Kind kind) { return Error{kind, 0}; }
 
   friend bool operator==(const Error&, const Error&) = default;

@@ -6,8 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "main/updater_options.h"
-
 namespace talvex {
 
 // The log file's path, fixed before the first line. Without a path (the temporary directory
@@ -31,13 +29,18 @@ class RunLog {
 // ends in one or in a slash); nullopt without a directory.
 [[nodiscard]] std::optional<std::wstring> log_path_in(const std::optional<std::wstring>& temp_dir);
 
+// The directory part of `path` (trailing separators dropped), or nullopt for a bare name or a
+// root.
+[[nodiscard]] std::optional<std::wstring> parent_dir(std::wstring_view path);
+
 // "[" + seconds + "] " + message + line feed, each control character of the message (U+0000 to
 // U+001F, U+007F) written as "<U+XXXX>" so that one message is always one line.
 [[nodiscard]] std::string format_log_line(std::uint64_t unix_seconds, std::string_view message);
 
-// Fixes the log path (--log, else the default) and creates its parent directory with every
-// missing ancestor. Failures are ignored: later lines are then lost, the run is not affected.
-[[nodiscard]] RunLog prepare_log(const UpdaterOptions& options);
+// Fixes the log path (`log_option`, the --log value, else the default) and creates its parent
+// directory with every missing ancestor. Failures are ignored: later lines are then lost, the
+// run is not affected.
+[[nodiscard]] RunLog prepare_run_log(const std::optional<std::wstring>& log_option);
 
 // Appends "[<unix seconds>] <message>\n". Opens and closes the file for every line and never
 // reports failure.

@@ -6,7 +6,7 @@
 
 #include "log/run_log.h"
 #include "main/updater_options.h"
-#include "process/process.h"
+#include "process/limits.h"
 
 namespace talvex {
 
@@ -22,8 +22,10 @@ struct UpdateTimings {
   std::chrono::milliseconds settle_pause = kSettlePause;
 };
 
-// "installer=<path> app_exe=<path> wait_pid=<None|Some(<pid>)>", paths as UTF-8 text.
-[[nodiscard]] std::string options_line(const UpdaterOptions& options);
+// The run log of these options: the log's own set-up given the --log value.
+[[nodiscard]] inline RunLog prepare_log(const UpdaterOptions& options) {
+  return prepare_run_log(options.log);
+}
 
 // Performs every step of an update and returns the exit status: 0 when the installer exited
 // with code 0, 1 when it was missing or failed.

@@ -16,4 +16,7 @@ struct UpdaterOptions {
   std::optional<std::uint32_t> wait_pid;
 };
 
+// "installer=<path> app_exe=<path> wait_pid=<None|Some(<pid>)>", paths as UTF-8 text.
+[[nodiscard]] std::string options_line(const UpdaterOptions& options);
+
 }  // namespace talvex

@@ -52,10 +52,4 @@ struct ProgramLookup {
 // ":stream" suffix is taken off.
 [[nodiscard]] bool is_batch_script(std::wstring_view path);
 
-// The "\\?\" form of an absolute path (as GetFullPathNameW returns it), through which paths of
-// MAX_PATH units and more reach the system: "C:\x" -> "\\?\C:\x", "\\server\share\x" ->
-// "\\?\UNC\server\share\x". Paths already in a "\\?\" or "\\.\" form, and anything that is not
-// absolute, come back unchanged.
-[[nodiscard]] std::wstring long_path_form(std::wstring_view full_path);
-
 }  // namespace talvex

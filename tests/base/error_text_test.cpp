@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "base/error_text.h"
 
 #include <gtest/gtest.h>
@@ -7,15 +9,6 @@
 
 namespace talvex {
 namespace {
-
-TEST(ExitStatusText, DecimalUntilTheTopBitThenLowerCaseHex) {
-  EXPECT_EQ(exit_status_text(0), "exit code: 0");
-  EXPECT_EQ(exit_status_text(259), "exit code: 259");
-  EXPECT_EQ(exit_status_text(0x7FFFFFFF), "exit code: 2147483647");
-  EXPECT_EQ(exit_status_text(0x80000000), "exit code: 0x80000000");
-  EXPECT_EQ(exit_status_text(0xC0000005), "exit code: 0xc0000005");
-  EXPECT_EQ(exit_status_text(0xFFFFFFFF), "exit code: 0xffffffff");
-}
 
 // What FormatMessageW says for `code` from `module` (nullptr: the system table), or the
 // fallback naming its error; computed here independently of the product's code.
@@ -53,20 +46,6 @@ TEST(ErrorText, NtFacilityCodesAreLookedUpInNtdllWithTheBitCleared) {
   EXPECT_EQ(error_text(Error::os(0xD0000022)),
             expected_message(FORMAT_MESSAGE_FROM_HMODULE, ntdll, 0xC0000022, "-1073741790") +
                 " (os error -805306334)");
-}
-
-TEST(ErrorText, FixedTextsAndTrimming) {
-  EXPECT_EQ(error_text(Error::fixed(Error::Kind::kProgramNotFound)), "program not found");
-  EXPECT_EQ(error_text(Error::fixed(Error::Kind::kNoFileName)), "program path has no file name");
-  EXPECT_EQ(error_text(Error::fixed(Error::Kind::kNulByte)), "nul byte found in provided data");
-  EXPECT_EQ(error_text(Error::fixed(Error::Kind::kUnsafeScript)),
-            "batch script (.bat or .cmd) not started: cmd.exe would re-parse its arguments");
-  EXPECT_EQ(system_message_text(L" \u00c9chec\t\U0001F600.\r\n \t\f", 5),
-            " \xC3\x89"
-            "chec\t\xF0\x9F\x98\x80.");
-  const std::wstring lone(L"bad \xD800 text");
-  EXPECT_EQ(system_message_text(lone, 0xC0000022),
-            "OS Error -1073741790 (FormatMessageW() returned invalid UTF-16)");
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/scoped_handle.h"
+#include "base/scoped_handle_win.h"
 #include "base/text.h"
 #include "support/test_support.h"
 

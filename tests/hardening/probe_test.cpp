@@ -6,9 +6,9 @@
 #include <cwchar>
 #include <random>
 
-#include "base/scoped_handle.h"
+#include "base/scoped_handle_win.h"
 #include "base/text.h"
-#include "process/process.h"
+#include "process/process_win.h"
 #include "support/test_support.h"
 
 namespace talvex::test {

@@ -10,7 +10,7 @@
 #include <set>
 
 #include "base/clock.h"
-#include "base/scoped_handle.h"
+#include "base/scoped_handle_win.h"
 #include "base/text.h"
 #include "support/test_support.h"
 
@@ -19,50 +19,12 @@ namespace {
 
 using test::TestDir;
 
-TEST(LogFormat, IsBracketedSecondsSpaceMessageLineFeed) {
-  EXPECT_EQ(format_log_line(0, "x"), "[0] x\n");
-  EXPECT_EQ(format_log_line(1796635554, "=== talvex-updater start ==="),
-            "[1796635554] === talvex-updater start ===\n");
-  EXPECT_EQ(format_log_line(18446744073709551615ULL, ""), "[18446744073709551615] \n");
-}
-
-TEST(LogFormat, ControlCharactersStayVisibleOnTheOneLine) {
-  // A system message with CR LF inside, and a forged line after a line feed.
-  EXPECT_EQ(format_log_line(5, "ERROR: relaunch failed: Bad.\r\nMore. (os error 193)"),
-            "[5] ERROR: relaunch failed: Bad.<U+000D><U+000A>More. (os error 193)\n");
-  EXPECT_EQ(format_log_line(5, "x\n[1000000000] installer exited: exit code: 0"),
-            "[5] x<U+000A>[1000000000] installer exited: exit code: 0\n");
-  EXPECT_EQ(format_log_line(5, std::string_view("\0\t\x1b\x1f\x7f", 5)),
-            "[5] <U+0000><U+0009><U+001B><U+001F><U+007F>\n");
-  // Every other byte is copied as it is: UTF-8 sequences never contain a control byte.
-  std::string rest;
-  for (int byte = 0x20; byte <= 0xFF; ++byte) {
-    if (byte != 0x7F) rest += static_cast<char>(byte);
-  }
-  EXPECT_EQ(format_log_line(5, rest), "[5] " + rest + "\n");
-}
-
-TEST(LogFormat, ClockBeforeTheEpochReadsZero) {
-  EXPECT_EQ(unix_seconds_from_filetime(0), 0u);
-  EXPECT_EQ(unix_seconds_from_filetime(116444736000000000ULL - 1), 0u);
-  EXPECT_EQ(unix_seconds_from_filetime(116444736000000000ULL), 0u);
-  EXPECT_EQ(unix_seconds_from_filetime(116444736000000000ULL + 10000000ULL * 42 + 9999999), 42u);
-}
-
-TEST(LogPath, JoinsTheTemporaryDirectoryWithTheFileName) {
-  EXPECT_EQ(log_path_in(std::wstring(L"C:\\T\\")), L"C:\\T\\talvex-updater.log");
-  EXPECT_EQ(log_path_in(std::wstring(L"C:\\T")), L"C:\\T\\talvex-updater.log");
-  EXPECT_EQ(log_path_in(std::wstring(L"C:/T/")), L"C:/T/talvex-updater.log");
-  EXPECT_EQ(log_path_in(std::nullopt), std::nullopt);
-}
-
 TEST(LogPath, DefaultsToTheSystemTemporaryDirectory) {
   wchar_t temp[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
   ASSERT_GT(n, 0u);
   EXPECT_EQ(default_log_path(), std::wstring(temp, n) + L"talvex-updater.log");
-  EXPECT_EQ(prepare_log(UpdaterOptions{L"i", L"a", std::nullopt, std::nullopt}).path(),
-            default_log_path());
+  EXPECT_EQ(prepare_run_log(std::nullopt).path(), default_log_path());
 }
 
 TEST(LogLine, AppendsOneTimestampedLinePerCall) {
@@ -90,7 +52,7 @@ TEST(LogLine, AppendsOneTimestampedLinePerCall) {
 TEST(PrepareLog, CreatesEveryMissingParentDirectory) {
   TestDir dir;
   const std::wstring path = dir.file(L"one\\two\\run.log");
-  const RunLog log = prepare_log(UpdaterOptions{L"i", L"a", path, std::nullopt});
+  const RunLog log = prepare_run_log(path);
   EXPECT_EQ(log.path(), path);
   EXPECT_TRUE(test::file_exists(dir.file(L"one\\two")));
   EXPECT_FALSE(test::file_exists(path));  // the file itself comes with the first line
@@ -99,7 +61,7 @@ TEST(PrepareLog, CreatesEveryMissingParentDirectory) {
 
   // Mixed separators and an existing directory are fine too.
   const std::wstring mixed = dir.file(L"one/three//run.log");
-  log_line(prepare_log(UpdaterOptions{L"i", L"a", mixed, std::nullopt}), "mixed");
+  log_line(prepare_run_log(mixed), "mixed");
   EXPECT_EQ(test::log_messages(dir.file(L"one\\three\\run.log")),
             std::vector<std::string>{"mixed"});
 }
@@ -108,13 +70,12 @@ TEST(PrepareLog, FailuresOnlyLoseLines) {
   TestDir dir;
   // The parent "directory" is a file: it cannot be created, and the lines are dropped quietly.
   ASSERT_TRUE(test::write_file(dir.file(L"blocker"), "x"));
-  const RunLog blocked =
-      prepare_log(UpdaterOptions{L"i", L"a", dir.file(L"blocker\\sub\\run.log"), std::nullopt});
+  const RunLog blocked = prepare_run_log(dir.file(L"blocker\\sub\\run.log"));
   log_line(blocked, "lost");
   EXPECT_EQ(test::read_file(dir.file(L"blocker")), "x");
 
   // An empty path: nothing is created and every line is lost.
-  const RunLog empty = prepare_log(UpdaterOptions{L"i", L"a", std::wstring(), std::nullopt});
+  const RunLog empty = prepare_run_log(std::wstring());
   EXPECT_EQ(empty.path(), std::wstring());
   log_line(empty, "lost");
 

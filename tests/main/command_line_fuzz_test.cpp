@@ -1,5 +1,6 @@
-// Randomised command lines: every one must end in options or in the usage error, never a crash
-// or a hang, in-process and through the real executable alike.
+// Randomised command lines through the real executable: every one must end in the status the
+// parser predicts (options or the usage error), never a crash or a hang. The parser itself is
+// fuzzed natively; this checks that the shipped program agrees with it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 
 #include "base/text.h"
 #include "main/command_line.h"
-#include "process/quoting.h"
 #include "support/test_support.h"
 
 namespace talvex {
@@ -39,35 +39,6 @@ std::wstring random_line(std::mt19937& rng, bool allow_wait_pid, bool allow_long
     if (allow_long && percent(rng) < 2) line += std::wstring(4000 + percent(rng) * 40, L'x');
   }
   return line;
-}
-
-TEST(CommandLineFuzz, EveryLineEndsInOptionsOrUsageAndQuotingRoundTrips) {
-  std::mt19937 rng(7);
-  int accepted = 0;
-  for (int i = 0; i < 10000; ++i) {
-    const std::wstring line = random_line(rng, true, true);
-    const std::vector<std::wstring> args = split_command_line(line);
-    ASSERT_FALSE(args.empty());
-    const std::span<const std::wstring> rest = std::span(args).subspan(1);
-    const std::optional<UpdaterOptions> options = parse_options(rest);
-    if (options) {
-      ++accepted;
-      // Whatever was accepted came from the arguments, unchanged.
-      EXPECT_NE(std::find(rest.begin(), rest.end(), options->installer), rest.end());
-      EXPECT_NE(std::find(rest.begin(), rest.end(), options->app_exe), rest.end());
-    }
-    // Quoting the split arguments and splitting again gives them back.
-    const Result<std::wstring> rebuilt = build_command_line(L"talvex-updater.exe", rest);
-    ASSERT_TRUE(rebuilt.ok());
-    const std::vector<std::wstring> again = split_command_line(rebuilt.value());
-    ASSERT_EQ(std::vector<std::wstring>(again.begin() + 1, again.end()),
-              std::vector<std::wstring>(rest.begin(), rest.end()))
-        << to_utf8(line);
-    ASSERT_EQ(parse_options(std::span(args).subspan(1)).has_value(), options.has_value());
-  }
-  // The generator must exercise both outcomes to mean anything.
-  EXPECT_GT(accepted, 100);
-  EXPECT_LT(accepted, 9900);
 }
 
 TEST(CommandLineFuzz, TheRealExecutableAgreesAndNeverHangs) {

@@ -8,7 +8,7 @@
 #include "base/clock.h"
 #include "base/text.h"
 #include "log/run_log.h"
-#include "process/process.h"
+#include "process/process_win.h"
 #include "process/recorded_command.h"
 #include "support/test_support.h"
 
@@ -21,44 +21,6 @@ using test::TestDir;
 
 long long elapsed_ms(MonotonicTime since) {
   return std::chrono::duration_cast<milliseconds>(monotonic_now() - since).count();
-}
-
-TEST(InstallerPackage, IsWindowsInstallerOnlyForAnMsiExtensionOfTheLastComponent) {
-  const struct {
-    const wchar_t* path;
-    bool msi;
-  } cases[] = {
-      {L"C:\\Updates\\Setup.MSI", true},
-      {L"setup.msi", true},
-      {L"C:/Updates/app-2.0.Msi", true},
-      {L"C:\\Updates\\setup.exe", false},
-      {L"C:\\Updates\\setup", false},
-      {L"C:\\Updates\\.msi", false},  // the whole name is a dot and "msi"
-      {L".MSI", false},
-      {L"C:\\Updates\\setup.msi.bak", false},  // a further extension follows
-      {L"C:\\Updates\\setup.msix", false},
-      {L"C:\\Updates\\setup.", false},
-      {L"C:\\Updates.msi\\setup", false},    // only a directory has the extension
-      {L"C:\\Updates\\setup.msi\\", false},  // no file name at all
-      {L"", false},
-      {L"C:\\Updates\\setup.MS\u0130", false},  // only ASCII letters fold
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(to_utf8(c.path));
-    EXPECT_EQ(is_windows_installer_package(c.path), c.msi);
-  }
-}
-
-TEST(InstallerPackage, CommandCarriesThePackageAsTextUnchangedOtherwise) {
-  // Relative paths stay relative: the child resolves them against the inherited directory.
-  const InstallerCommand exe = installer_command(L"updates\\setup");
-  EXPECT_EQ(exe.program, L"updates\\setup");
-  EXPECT_EQ(exe.arguments, (std::vector<std::wstring>{L"/UPDATE", L"/S", L"/R"}));
-  // An unpaired surrogate is replaced, as in the log.
-  const std::wstring odd = std::wstring(L"C:\\u\\s") + static_cast<wchar_t>(0xD800) + L".exe";
-  EXPECT_EQ(installer_command(odd).program, L"C:\\u\\s\uFFFD.exe");
-  const std::wstring odd_msi = std::wstring(L"C:\\u\\s") + static_cast<wchar_t>(0xDC00) + L".msi";
-  EXPECT_EQ(installer_command(odd_msi).arguments.at(1), L"C:\\u\\s\uFFFD.msi");
 }
 
 class RunInstallerTest : public ::testing::Test {

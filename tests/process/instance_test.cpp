@@ -5,32 +5,13 @@
 #include <string>
 
 #include "base/text.h"
-#include "process/process.h"
+#include "process/process_win.h"
 #include "support/test_support.h"
 
 namespace talvex {
 namespace {
 
 using test::TestDir;
-
-TEST(NormalizeImagePath, StripsOnlyTheVerbatimPrefixAndLowerCases) {
-  EXPECT_EQ(normalize_image_path(L"\\\\?\\C:\\Program Files\\APP.EXE"),
-            "c:\\program files\\app.exe");
-  EXPECT_EQ(normalize_image_path(L"\\\\?\\UNC\\Server\\Share\\App.exe"),
-            "unc\\server\\share\\app.exe");
-  EXPECT_EQ(normalize_image_path(L"\\\\.\\C:\\App.exe"), "\\\\.\\c:\\app.exe");
-  EXPECT_EQ(normalize_image_path(L"\\\\?\\\\\\?\\C:\\A"), "\\\\?\\c:\\a");
-  EXPECT_EQ(normalize_image_path(L"\\\\?"), "\\\\?");
-  EXPECT_EQ(normalize_image_path(L"C:/Dir/../App.EXE"), "c:/dir/../app.exe");
-  EXPECT_EQ(normalize_image_path(L""), "");
-  // Non-ASCII letters too, with the final sigma before the separator and the extension.
-  EXPECT_EQ(normalize_image_path(L"C:\\ΣΟΦΟΣ\\ΣΟΦΟΣ.EXE"), "c:\\σοφος\\σοφοσ.exe");
-  EXPECT_EQ(normalize_image_path(L"C:\\İ\\App.exe"), "c:\\i\u0307\\app.exe");
-  const wchar_t lone[] = {L'C', L':', L'\\', static_cast<wchar_t>(0xDC00), L'A', 0};
-  EXPECT_EQ(normalize_image_path(lone),
-            "c:\\\xEF\xBF\xBD"
-            "a");
-}
 
 // ASCII letters of `path` in the opposite case (the test's own directory part is ASCII).
 std::wstring swap_ascii_case(std::wstring path) {

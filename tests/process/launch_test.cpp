@@ -8,7 +8,7 @@
 
 #include "base/error_text.h"
 #include "base/text.h"
-#include "process/process.h"
+#include "process/process_win.h"
 #include "support/test_support.h"
 
 namespace talvex {

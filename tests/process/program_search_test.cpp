@@ -2,7 +2,7 @@
 // Windows directories, then PATH; never the current directory.
 #include <gtest/gtest.h>
 
-#include "process/process.h"
+#include "process/process_win.h"
 #include "support/test_support.h"
 
 namespace talvex {

@@ -6,7 +6,7 @@
 
 #include "base/text.h"
 #include "log/run_log.h"
-#include "process/process.h"
+#include "process/process_win.h"
 #include "process/recorded_command.h"
 #include "support/test_support.h"
 

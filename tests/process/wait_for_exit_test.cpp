@@ -3,8 +3,8 @@
 #include <chrono>
 
 #include "base/clock.h"
-#include "base/scoped_handle.h"
-#include "process/process.h"
+#include "base/scoped_handle_win.h"
+#include "process/process_win.h"
 #include "support/test_support.h"
 
 namespace talvex {

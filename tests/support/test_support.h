@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/scoped_handle.h"
+#include "base/scoped_handle_win.h"
 
 namespace talvex::test {
 

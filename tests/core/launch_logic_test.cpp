@@ -1,14 +1,8 @@
-// Program resolution, script detection, command-line text and the children each operation
-// describes, without starting processes.
+// Program resolution, script detection and command-line text, without starting processes.
 #include <gtest/gtest.h>
 
-#include <chrono>
-
-#include "base/error_text.h"
+#include "base/path.h"
 #include "base/text.h"
-#include "log/run_log.h"
-#include "process/process.h"
-#include "support/test_support.h"
 
 #include "process/program_search.h"
 #include "process/quoting.h"
@@ -75,24 +69,6 @@ TEST(ResolveProgram, PathRulesNamelessAndNulPrograms) {
   EXPECT_EQ(resolve(std::wstring(L"C:\\a.exe\0.txt", 13)), nul);  // would start C:\a.exe
 }
 
-TEST(ResolveProgram, BareNamesGetExeOnlyWithoutAnyDot) {
-  // Decoys: a "tool.v2.exe" earlier in the search must not stand in for "tool.v2".
-  const ProgramLookup lookup{[] {
-                               return std::vector<std::wstring>{L"C:\\a", L"C:\\b\\"};
-                             },
-                             [](const std::wstring& path) {
-                               return path == L"C:\\a\\tool.v2.exe" || path == L"C:\\b\\tool.v2" ||
-                                      path == L"C:\\b\\tool.exe" || path == L"C:\\a\\tool";
-                             }};
-  auto resolve = [&](std::wstring_view program) {
-    Result<std::wstring> file = resolve_program(program, lookup);
-    return file.ok() ? to_utf8(file.value()) : std::string("error");
-  };
-  EXPECT_EQ(resolve(L"tool.v2"), "C:\\b\\tool.v2");
-  EXPECT_EQ(resolve(L"tool"), "C:\\b\\tool.exe");
-  EXPECT_EQ(resolve(L"missing.v2"), "error");
-}
-
 TEST(IsBatchScript, SeesThroughTheNamesWindowsStillRunsAsScripts) {
   for (const wchar_t* path : {L"x.bat", L"X.CMD", L"C:\\d\\x.bat. .", L"x.cmd  ", L"d/x.Bat.",
                               L".bat", L"x.bat::$DATA", L"C:\\d\\x.cmd:s", L"\\\\?\\C:\\x.bat"}) {
@@ -113,60 +89,21 @@ TEST(LongPathForm, PrefixesDrivesAndUncPathsOnly) {
   EXPECT_EQ(long_path_form(L"a\\b.exe"), L"a\\b.exe");
 }
 
-// Every operation's child, as the operation describes it to the launcher. Under Wine a console
-// child looks the same with or without CREATE_NO_WINDOW, so the flags are checked here, at the
-// launch boundary.
-std::vector<LaunchSpec> g_launched;
-
-Result<ChildProcess> record_launch(const LaunchSpec& spec) {
-  g_launched.push_back(spec);
-  return Error::os(ERROR_ACCESS_DENIED);
-}
-
-TEST(LaunchSpecs, EachOperationStartsItsChildWithoutAConsoleAndWithItsOwnStreams) {
-  using std::chrono::milliseconds;
-  test::TestDir dir;
-  const RunLog log(dir.file(L"run.log"));
-  const std::wstring app = test::bin_file(L"argv_echo.exe");  // exists, so it is started
-  g_launched.clear();
-  EXPECT_FALSE(run_installer(L"C:\\u\\setup.exe", log, milliseconds(60'000), milliseconds(50),
-                             &record_launch));
-  EXPECT_FALSE(run_installer(L"C:\\u\\Setup.MSI", log, milliseconds(60'000), milliseconds(50),
-                             &record_launch));
-  relaunch_app(app, log, &record_launch);
-  refresh_icon_cache(log, milliseconds(60'000), &record_launch);
-
-  const struct {
-    std::wstring program;
-    std::vector<std::wstring> arguments;
-    StdStream streams;
-  } expected[] = {
-      {L"C:\\u\\setup.exe", {L"/UPDATE", L"/S", L"/R"}, StdStream::kNull},
-      {L"msiexec.exe", {L"/i", L"C:\\u\\Setup.MSI", L"/passive", L"/norestart"}, StdStream::kNull},
-      {app, {}, StdStream::kNull},
-      {L"ie4uinit.exe", {L"-ClearIconCache"}, StdStream::kInherit},
-      {L"ie4uinit.exe", {L"-show"}, StdStream::kInherit},
-  };
-  ASSERT_EQ(g_launched.size(), std::size(expected));
-  for (size_t i = 0; i < g_launched.size(); ++i) {
-    const LaunchSpec& spec = g_launched[i];
-    SCOPED_TRACE(to_utf8(spec.program));
-    EXPECT_EQ(spec.program, expected[i].program);
-    EXPECT_EQ(spec.arguments, expected[i].arguments);
-    EXPECT_EQ(spec.creation_flags, static_cast<DWORD>(CREATE_NO_WINDOW));
-    EXPECT_EQ(spec.std_in, expected[i].streams);
-    EXPECT_EQ(spec.std_out, expected[i].streams);
-    EXPECT_EQ(spec.std_err, expected[i].streams);
-  }
-  // A launcher's error is reported like any failed start; the icon utility's leaves no line.
-  const std::string denied = error_text(Error::os(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(
-      test::log_messages(*log.path()),
-      (std::vector<std::string>{
-          "running installer: C:\\u\\setup.exe /UPDATE /S /R",
-          "ERROR: failed to spawn installer: " + denied,
-          "running installer: msiexec.exe /i C:\\u\\Setup.MSI /passive /norestart",
-          "ERROR: failed to spawn installer: " + denied, "ERROR: relaunch failed: " + denied}));
+// The existence check and process creation both take this decision, so a path that passes the
+// one is also startable by the other.
+TEST(SystemPathForm, TheAbsoluteLengthDecidesEvenForAShortRelativePath) {
+  const std::wstring deep = L"C:\\" + std::wstring(245, L'd') + L"\\";  // 249 units
+  // An absolute form of 259 units: under the limit, the text goes as given.
+  EXPECT_EQ(system_path_form(L"a.exe", deep + L"a.exe\\abcd"), L"a.exe");
+  // 260 units: a relative "app.exe" of 7 units must still take the long form.
+  EXPECT_EQ(system_path_form(L"app.exe", deep + L"app.exe\\abc"),
+            L"\\\\?\\" + deep + L"app.exe\\abc");
+  const std::wstring unc_tail = std::wstring(300, L'x');
+  EXPECT_EQ(system_path_form(L"x", L"\\\\srv\\s\\" + unc_tail), L"\\\\?\\UNC\\srv\\s\\" + unc_tail);
+  // Already verbatim or a device: passed on untouched, however long.
+  const std::wstring verbatim = L"\\\\?\\C:\\" + std::wstring(300, L'v');
+  EXPECT_EQ(system_path_form(verbatim, L"C:\\ignored"), verbatim);
+  EXPECT_EQ(system_path_form(L"\\\\.\\NUL", L"\\\\.\\NUL"), L"\\\\.\\NUL");
 }
 
 }  // namespace

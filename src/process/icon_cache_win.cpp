@@ -3,7 +3,7 @@
 #include "base/error_text.h"
 #include "base/text.h"
 #include "log/run_log.h"
-#include "process/process.h"
+#include "process/process_win.h"
 
 namespace talvex {
 

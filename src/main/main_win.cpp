@@ -1,20 +1,11 @@
 // talvex-updater: installs an update of the application that started it.
 #include <windows.h>
 
-#include <cstdlib>
 #include <span>
 
 #include "log/run_log.h"
 #include "main/command_line.h"
 #include "main/run_update.h"
-
-// The C++ runtime's default terminate handler prints the type of an uncaught exception and so
-// links in the whole demangler (about a third of the executable). The program throws nothing;
-// the only way here is an allocation failure inside the standard library, where aborting is all
-// that can be done anyway.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
 
 int wmain() {
   // Libraries are loaded from the system directory only: a DLL planted beside the updater or

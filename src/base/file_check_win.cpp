@@ -4,39 +4,22 @@
 
 #include <string>
 
-#include "base/scoped_handle.h"
+#include "base/path_win.h"
+#include "base/scoped_handle_win.h"
 
 namespace talvex {
 namespace {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr std::wstring_view kVerbatimPrefix = L"\\\\?\\";
-constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
-
-bool starts_with(std::wstring_view text, std::wstring_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 // CreateFileW rejects a path whose absolute form reaches MAX_PATH unless the process opted into
 // long paths (a manifest this program does not carry), so such paths are opened in the "\\?\"
 // form. GetFullPathNameW does the same normalisation ("." and "..", "/" to "\", the current
 // directory for relative paths) that CreateFileW would have done; "\\?\" then only switches
-// off the length limit. Shorter paths are passed as given.
+// off the length limit. Shorter paths are passed as given, and so is a path whose absolute
+// form cannot be had: CreateFileW then reports what is wrong with it.
 std::wstring openable_path(std::wstring_view path) {
-  std::wstring given(path);
-  if (starts_with(path, kVerbatimPrefix) || starts_with(path, kDevicePrefix)) return given;
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n >= full.size()) {
-    // Too small: n is the size needed, terminator included.
-    full.resize(n);
-    n = GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  }
-  if (n == 0 || n >= full.size()) return given;
-  full.resize(n);
-  if (full.size() < MAX_PATH) return given;
-  if (starts_with(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return std::wstring(kVerbatimPrefix) + full;
+  Result<std::wstring> system = system_path(path);
+  return system ? std::move(system).value() : std::wstring(path);
 }
 
 // No access rights: only the attributes are read, and an open without rights passes where
@@ -53,10 +36,7 @@ bool is_symbolic_link(DWORD attributes, DWORD reparse_tag) {
 // FindFirstFileExW takes its last component as a pattern, with "*", "?" and the DOS wildcards
 // "<", ">" and '"'. Such a name cannot be a file name, so it must not be matched against others.
 bool last_component_has_wildcard(std::wstring_view path) {
-  const size_t separator = path.find_last_of(L"\\/");
-  const std::wstring_view name =
-      separator == std::wstring_view::npos ? path : path.substr(separator + 1);
-  return name.find_first_of(L"*?<>\"") != std::wstring_view::npos;
+  return last_component(path).find_first_of(L"*?<>\"") != std::wstring_view::npos;
 }
 
 }  // namespace
@@ -66,14 +46,11 @@ bool last_component_has_wildcard(std::wstring_view path) {
 // listing still describes them. The listing shows a link itself, not what it points to, so a
 // symbolic link cannot be judged and gives false.
 bool is_file_by_directory_entry(const std::wstring& path) {
-  if (last_component_has_wildcard(path.substr(starts_with(path, kVerbatimPrefix) ? 4 : 0))) {
-    return false;
-  }
+  if (last_component_has_wildcard(path)) return false;
   WIN32_FIND_DATAW entry{};
-  HANDLE find =
-      FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return false;
-  FindClose(find);
+  const ScopedFindHandle find(
+      FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+  if (!find) return false;
   // dwReserved0 carries the reparse tag when the entry is a reparse point.
   if (is_symbolic_link(entry.dwFileAttributes, entry.dwReserved0)) return false;
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

@@ -8,11 +8,10 @@
 
 #include "base/error_text.h"
 #include "base/file_check.h"
-#include "base/scoped_handle.h"
+#include "base/scoped_handle_win.h"
 #include "base/text.h"
-#include "base/unicode_lower.h"
 #include "log/run_log.h"
-#include "process/process.h"
+#include "process/process_win.h"
 
 namespace talvex {
 namespace {
@@ -40,16 +39,6 @@ std::optional<std::string> normalized_image_of(DWORD pid) {
 }
 
 }  // namespace
-
-std::string normalize_image_path(std::wstring_view path) {
-  // Only the verbatim prefix goes: "\\?\UNC\server\share" keeps its "UNC\", so it never equals
-  // the "\\server\share" form a process reports.
-  constexpr std::wstring_view kVerbatimPrefix = L"\\\\?\\";
-  if (path.substr(0, kVerbatimPrefix.size()) == kVerbatimPrefix) {
-    path.remove_prefix(kVerbatimPrefix.size());
-  }
-  return unicode_to_lower(to_utf8(path));
-}
 
 bool is_app_running(std::wstring_view app_exe) {
   const std::string target = normalize_image_path(app_exe);

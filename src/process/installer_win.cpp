@@ -1,57 +1,20 @@
+#include <windows.h>
+
 #include <string>
 
 #include "base/clock.h"
 #include "base/error_text.h"
 #include "base/text.h"
 #include "log/run_log.h"
-#include "process/process.h"
+#include "process/process_win.h"
 
 namespace talvex {
-namespace {
-
-// What follows the last "\" or "/"; empty when the path ends in a separator.
-std::wstring_view last_component(std::wstring_view path) {
-  const size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
-}
-
-// The command as the log shows it: program and arguments joined by single spaces, unquoted, so
-// that a reader sees the paths as they are rather than as the child's C runtime wants them.
-std::string command_text(const InstallerCommand& command) {
-  std::string text = to_utf8(command.program);
-  for (const std::wstring& argument : command.arguments) {
-    text += ' ';
-    text += to_utf8(argument);
-  }
-  return text;
-}
-
-}  // namespace
-
-bool is_windows_installer_package(std::wstring_view installer) {
-  const std::wstring_view name = last_component(installer);
-  const size_t dot = name.find_last_of(L'.');
-  // A leading dot marks a hidden-style name (".msi"), not an extension.
-  if (dot == std::wstring_view::npos || dot == 0) return false;
-  return ascii_iequals(name.substr(dot + 1), L"msi");
-}
-
-InstallerCommand installer_command(std::wstring_view installer) {
-  // The package is handed on in its text form, the same text the log shows: an unpaired
-  // surrogate (possible in a Windows file name) becomes U+FFFD. The path is not made absolute;
-  // the child inherits the updater's current directory.
-  std::wstring package = to_wide(to_utf8(installer));
-  if (is_windows_installer_package(installer)) {
-    return {L"msiexec.exe", {L"/i", std::move(package), L"/passive", L"/norestart"}};
-  }
-  return {std::move(package), {L"/UPDATE", L"/S", L"/R"}};
-}
 
 bool run_installer(std::wstring_view installer, const RunLog& log,
                    std::chrono::milliseconds time_limit, std::chrono::milliseconds poll_interval,
                    Launcher launcher) {
   const InstallerCommand command = installer_command(installer);
-  log_line(log, "running installer: " + command_text(command));
+  log_line(log, "running installer: " + installer_command_text(command));
 
   LaunchSpec spec;
   spec.program = command.program;

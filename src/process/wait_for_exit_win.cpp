@@ -1,8 +1,8 @@
 #include <windows.h>
 
 #include "base/clock.h"
-#include "base/scoped_handle.h"
-#include "process/process.h"
+#include "base/scoped_handle_win.h"
+#include "process/process_win.h"
 
 namespace talvex {
 namespace {

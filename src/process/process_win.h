@@ -15,7 +15,10 @@
 #include <vector>
 
 #include "base/result.h"
-#include "base/scoped_handle.h"
+#include "base/scoped_handle_win.h"
+#include "process/image_path.h"
+#include "process/installer_command.h"
+#include "process/limits.h"
 
 namespace talvex {
 
@@ -79,32 +82,7 @@ using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
     Launcher launcher = &launch);
 
 // ---------------------------------------------------------------------------------------------
-// Product timing limits. Operations take them as parameters (defaulting to these) so that
-// tests can use short ones.
-
-inline constexpr std::chrono::milliseconds kPollInterval{500};
-inline constexpr std::chrono::milliseconds kInstallerTimeLimit{900'000};
-inline constexpr std::chrono::seconds kAppExitTimeLimit{30};
-// The icon utility normally takes well under a second; one that hangs must not keep the
-// application from being started again.
-inline constexpr std::chrono::milliseconds kIconRefreshTimeLimit{60'000};
-
-// ---------------------------------------------------------------------------------------------
 // Installer runner
-
-// The program and arguments chosen for an installer package.
-struct InstallerCommand {
-  std::wstring program;
-  std::vector<std::wstring> arguments;
-};
-
-// True for a Windows Installer package: the last path component's text after its last dot is
-// "msi" in any ASCII letter case, and that dot does not begin the component.
-[[nodiscard]] bool is_windows_installer_package(std::wstring_view installer);
-
-// "msiexec.exe /i <package> /passive /norestart" for a Windows Installer package, otherwise
-// "<installer> /UPDATE /S /R".
-[[nodiscard]] InstallerCommand installer_command(std::wstring_view installer);
 
 // Runs the installer hidden, polling it every `poll_interval`; terminates it at the first poll
 // after more than `time_limit`. True only when it exited by itself with code 0.
@@ -123,10 +101,6 @@ struct InstallerCommand {
 
 // ---------------------------------------------------------------------------------------------
 // Running-instance check and relaunch
-
-// The form in which two image paths are compared: UTF-8, without a leading "\\?\", lower-cased
-// by the locale-independent Unicode default mapping.
-[[nodiscard]] std::string normalize_image_path(std::wstring_view path);
 
 // True when some process on the machine runs `app_exe` (or the process list cannot be read).
 [[nodiscard]] bool is_app_running(std::wstring_view app_exe);

@@ -5,8 +5,9 @@
 #include <initializer_list>
 #include <vector>
 
-#include "base/scoped_handle.h"
-#include "process/process.h"
+#include "base/path_win.h"
+#include "base/scoped_handle_win.h"
+#include "process/process_win.h"
 #include "process/program_search.h"
 #include "process/quoting.h"
 
@@ -129,29 +130,14 @@ class InheritedHandleList {
 };
 
 // CreateProcessW accepts an application name of fewer than MAX_PATH units; longer ones need the
-// verbatim "\\?\" form, which must be absolute and already normalised, hence GetFullPathNameW.
+// verbatim "\\?\" form, which must be absolute and already normalised. The length that counts
+// is the absolute one, as for the existence check that came before: a relative name that is
+// short but lies in a deep current directory needs the long form as well.
 // Wine 8 cannot start such image paths at all reliably (it fails, starts the previously
-// launched image, or crashes), so this branch is exercised on Windows only.
-Result<std::wstring> application_name_for(std::wstring resolved) {
-  if (resolved.size() < MAX_PATH || resolved.starts_with(L"\\\\?\\") ||
-      resolved.starts_with(L"\\\\.\\")) {  // LCOV_EXCL_LINE reached at MAX_PATH units only
-    return resolved;
-  }
-  // LCOV_EXCL_START Windows only: Wine cannot start an image path of MAX_PATH units or more
-  std::wstring full(resolved.size() + MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < 4; ++attempt) {
-    const DWORD n =
-        ::GetFullPathNameW(resolved.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-    if (n == 0) return Error::last_os_error();
-    if (n < full.size()) {
-      full.resize(n);
-      return long_path_form(full);
-    }
-    full.resize(n);  // the size needed, NUL included
-  }
-  return Error::os(ERROR_FILENAME_EXCED_RANGE);
+// launched image, or crashes), so the long form is exercised on Windows only.
+Result<std::wstring> application_name_for(std::wstring_view resolved) {
+  return system_path(resolved);
 }
-// LCOV_EXCL_STOP
 
 Result<DWORD> exit_code_of(HANDLE process) {
   DWORD code = 0;
@@ -170,7 +156,7 @@ Result<ChildProcess> launch(const LaunchSpec& spec) {
   if (is_batch_script(resolved.value())) return Error::fixed(Error::Kind::kUnsafeScript);
   Result<std::wstring> command_line = build_command_line(spec.program, spec.arguments);
   if (!command_line) return command_line.error();
-  Result<std::wstring> application = application_name_for(std::move(resolved).value());
+  Result<std::wstring> application = application_name_for(resolved.value());
   if (!application) return application.error();
 
   PROCESS_INFORMATION info{};

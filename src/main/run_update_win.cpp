@@ -7,6 +7,7 @@
 #include "base/file_check.h"
 #include "base/text.h"
 #include "main/command_line.h"
+#include "process/process_win.h"
 
 namespace talvex {
 namespace {
@@ -22,22 +23,6 @@ void pause_at_least(std::chrono::milliseconds duration) {
 }
 
 }  // namespace
-
-std::string options_line(const UpdaterOptions& options) {
-  std::string line = "installer=";
-  line += to_utf8(options.installer);
-  line += " app_exe=";
-  line += to_utf8(options.app_exe);
-  line += " wait_pid=";
-  if (options.wait_pid) {
-    line += "Some(";
-    line += decimal(*options.wait_pid);
-    line += ')';
-  } else {
-    line += "None";
-  }
-  return line;
-}
 
 unsigned perform_update(const UpdaterOptions& options, const RunLog& log,
                         const UpdateTimings& timings) {

@@ -10,6 +10,10 @@
 
 #include <utility>
 
+// The platform-free code treats each wchar_t as one UTF-16 code unit; that holds only where
+// wchar_t is 16 bits wide, as on every Windows compiler.
+static_assert(sizeof(wchar_t) == 2, "wide text must be UTF-16 code units");
+
 namespace talvex {
 
 template <typename Traits>
@@ -35,9 +39,15 @@ class GenericScopedHandle {
   // Gives up ownership without closing.
   [[nodiscard]] HANDLE release() { return std::exchange(handle_, Traits::invalid()); }
 
+  // Closing does not disturb the thread's last error, so an owner may go out of scope (or be
+  // reset) between a failed call and the GetLastError() that explains it.
   void reset(HANDLE handle = Traits::invalid()) {
     HANDLE old = std::exchange(handle_, handle);
-    if (Traits::is_valid(old)) ::CloseHandle(old);
+    if (Traits::is_valid(old)) {
+      const DWORD last_error = ::GetLastError();
+      Traits::close(old);
+      ::SetLastError(last_error);
+    }
   }
 
  private:
@@ -47,6 +57,7 @@ class GenericScopedHandle {
 struct NullInvalidTraits {
   static HANDLE invalid() { return nullptr; }
   static bool is_valid(HANDLE h) { return h != nullptr; }
+  static void close(HANDLE h) { ::CloseHandle(h); }
 };
 
 struct MinusOneInvalidTraits {
@@ -54,11 +65,21 @@ struct MinusOneInvalidTraits {
   // A few APIs of this family never return NULL, but treating it as "none" costs nothing and
   // keeps a zero-initialised owner from closing handle 0.
   static bool is_valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void close(HANDLE h) { ::CloseHandle(h); }
+};
+
+// FindFirstFileExW's search handle is not a kernel handle: only FindClose may release it.
+struct FindHandleTraits {
+  static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+  static bool is_valid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
+  static void close(HANDLE h) { ::FindClose(h); }
 };
 
 // Process, thread and waitable-timer handles (NULL when absent).
 using ScopedHandle = GenericScopedHandle<NullInvalidTraits>;
 // Handles from CreateFileW and CreateToolhelp32Snapshot (INVALID_HANDLE_VALUE when absent).
 using ScopedFileHandle = GenericScopedHandle<MinusOneInvalidTraits>;
+// Directory searches from FindFirstFileExW.
+using ScopedFindHandle = GenericScopedHandle<FindHandleTraits>;
 
 }  // namespace talvex

@@ -1,0 +1,41 @@
+#include "base/path_win.h"
+
+namespace talvex {
+namespace {
+
+// The longest path the system accepts, in units, terminator included.
+constexpr size_t kLongestPathUnits = 32768;
+
+}  // namespace
+
+Result<std::wstring> full_path_name(const std::wstring& path) {
+  return read_grown_text([&path](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(path.c_str(), size, buffer, nullptr);
+  });
+}
+
+Result<std::wstring> system_path(std::wstring_view path) {
+  std::wstring given(path);
+  if (has_verbatim_or_device_prefix(given)) return given;
+  Result<std::wstring> full = full_path_name(given);
+  if (!full) return full.error();
+  return system_path_form(given, full.value());
+}
+
+Result<std::wstring> own_executable_path() {
+  std::wstring buffer(kMaxPathUnits, L'\0');
+  for (;;) {
+    const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (n == 0) return Error::last_os_error();
+    if (n < buffer.size()) {
+      buffer.resize(n);
+      return buffer;
+    }
+    // LCOV_EXCL_START Windows only: Wine cannot start a program whose path reaches MAX_PATH
+    if (buffer.size() >= kLongestPathUnits) return Error::os(ERROR_INSUFFICIENT_BUFFER);
+    buffer.resize(buffer.size() * 2);
+    // LCOV_EXCL_STOP
+  }
+}
+
+}  // namespace talvex
