@@ -1,6 +1,7 @@
 // Launching real children: argument round trips, standard streams, supervision, error values
 // and handle hygiene.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <random>
 
@@ -238,13 +239,31 @@ size_t open_handle_count() {
   return probed;
 }
 
+// Wine 8 now and then fails a process creation with ERROR_INTERNAL_ERROR, and that failed path
+// can leave handles of Wine's own behind. Such a start is retried, and counted, so that a
+// measurement it disturbed can be taken again; anywhere else the failure is the result.
+int g_wine_start_failures = 0;
+
+Result<ChildProcess> launch_past_wine_start_failures(const LaunchSpec& spec) {
+  for (;;) {
+    Result<ChildProcess> child = launch(spec);
+    if (child.ok() || child.error().code != ERROR_INTERNAL_ERROR || !test::running_under_wine()) {
+      return child;
+    }
+    ++g_wine_start_failures;
+  }
+}
+
 TEST(LaunchHandles, NoHandleLeaksAfterHundredsOfLaunches) {
   TestDir dir;
   const std::wstring echo = test::bin_file(L"argv_echo.exe");
   const std::wstring missing = dir.file(L"missing.exe");
   auto round = [&] {
-    EXPECT_TRUE(run_to_exit(inheriting(spec(echo), &LaunchSpec::std_in)).ok());
-    Result<ChildProcess> child = launch(inheriting(spec(echo), &LaunchSpec::std_err));
+    EXPECT_TRUE(run_to_exit(inheriting(spec(echo), &LaunchSpec::std_in), std::nullopt,
+                            &launch_past_wine_start_failures)
+                    .ok());
+    Result<ChildProcess> child =
+        launch_past_wine_start_failures(inheriting(spec(echo), &LaunchSpec::std_err));
     EXPECT_TRUE(child.ok() && WaitForSingleObject(child->process_handle(), 5000) == WAIT_OBJECT_0);
     EXPECT_FALSE(launch(spec(missing)).ok());
     EXPECT_FALSE(launch(spec(L"talvex-no-such-program")).ok());
@@ -252,10 +271,19 @@ TEST(LaunchHandles, NoHandleLeaksAfterHundredsOfLaunches) {
     EXPECT_FALSE(launch(spec(dir.file(L"x.bat"))).ok());
   };
   round();  // first use may set up state that lives on (loader, heaps)
-  const size_t before = open_handle_count();
-  ASSERT_GT(before, 0u);
-  for (int i = 0; i < 60; ++i) round();
-  EXPECT_EQ(open_handle_count(), before);
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    g_wine_start_failures = 0;
+    const size_t before = open_handle_count();
+    ASSERT_GT(before, 0u);
+    for (int i = 0; i < 60; ++i) round();
+    if (g_wine_start_failures == 0) {
+      EXPECT_EQ(open_handle_count(), before);
+      return;
+    }
+    std::printf("attempt %d: Wine failed %d process starts; measuring again\n", attempt,
+                g_wine_start_failures);
+  }
+  GTEST_SKIP() << "every measurement was disturbed by Wine's failed process starts";
 }
 
 }  // namespace
