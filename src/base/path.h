@@ -23,6 +23,14 @@ inline constexpr std::wstring_view kVerbatimPrefix = L"\\\\?\\";
 // therefore passed on unchanged.
 [[nodiscard]] bool has_verbatim_or_device_prefix(std::wstring_view path);
 
+// True for "C:\..." and for "\\..." (UNC, "\\?\" and "\\.\" forms), either slash. Anything else
+// (".", "bin", "\bin", "C:bin") depends on the current directory or drive.
+[[nodiscard]] bool is_absolute_path(std::wstring_view path);
+
+// `directory` and `name` with one "\" between them (none added when `directory` is empty or
+// already ends in a separator).
+[[nodiscard]] std::wstring join_path(std::wstring_view directory, std::wstring_view name);
+
 // What follows the last "\" or "/"; the whole path when there is none, empty when the path ends
 // in a separator.
 [[nodiscard]] std::wstring_view last_component(std::wstring_view path);

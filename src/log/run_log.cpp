@@ -44,10 +44,7 @@ std::optional<std::wstring> parent_dir(std::wstring_view path) {
 
 std::optional<std::wstring> log_path_in(const std::optional<std::wstring>& temp_dir) {
   if (!temp_dir) return std::nullopt;
-  std::wstring path = *temp_dir;
-  if (!path.empty() && !is_path_separator(path.back())) path.push_back(L'\\');
-  path += kLogFileName;
-  return path;
+  return join_path(*temp_dir, kLogFileName);
 }
 
 std::string format_log_line(std::uint64_t unix_seconds, std::string_view message) {

@@ -6,15 +6,6 @@
 namespace talvex {
 namespace {
 
-bool is_drive_letter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-
-std::wstring join(std::wstring_view directory, std::wstring_view name) {
-  std::wstring path(directory);
-  if (!path.empty() && !is_path_separator(path.back())) path.push_back(L'\\');
-  path.append(name);
-  return path;
-}
-
 std::wstring_view without_trailing_dots_and_spaces(std::wstring_view name) {
   while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.remove_suffix(1);
   return name;
@@ -45,14 +36,6 @@ std::vector<std::wstring> split_path_list(std::wstring_view path_variable) {
   return entries;
 }
 
-bool is_absolute_path(std::wstring_view path) {
-  if (path.size() >= 3 && is_drive_letter(path[0]) && path[1] == L':' &&
-      is_path_separator(path[2])) {
-    return true;
-  }
-  return path.size() >= 2 && is_path_separator(path[0]) && is_path_separator(path[1]);
-}
-
 Result<std::wstring> resolve_program(std::wstring_view program, const ProgramLookup& lookup) {
   if (program.empty()) return Error::fixed(Error::Kind::kNoFileName);
   // In the verbatim "\\?\" form "/" is an ordinary character, not a separator.
@@ -74,7 +57,7 @@ Result<std::wstring> resolve_program(std::wstring_view program, const ProgramLoo
   std::wstring name(program);
   if (name.find(L'.') == std::wstring::npos) name += L".exe";
   for (const std::wstring& directory : lookup.search_directories()) {
-    std::wstring candidate = join(directory, name);
+    std::wstring candidate = join_path(directory, name);
     if (lookup.exists(candidate)) return candidate;
   }
   return Error::fixed(Error::Kind::kProgramNotFound);

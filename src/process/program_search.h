@@ -33,10 +33,6 @@ struct ProgramLookup {
 // empty entries skipped.
 [[nodiscard]] std::vector<std::wstring> split_path_list(std::wstring_view path_variable);
 
-// True for "C:\..." and for "\\..." (UNC, "\\?\" and "\\.\" forms), either slash. Anything else
-// (".", "bin", "\bin", "C:bin") depends on the current directory or drive.
-[[nodiscard]] bool is_absolute_path(std::wstring_view path);
-
 // The file to start for `program`:
 // - empty, or ending in a separator: kNoFileName; containing a NUL: kNulByte;
 // - a path (it has a "\" or "/"): used as written when it ends in ".exe", otherwise with ".exe"

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "base/path.h"
 #include "base/path_win.h"
 #include "process/program_search.h"
 
