@@ -56,6 +56,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     fail "wineboot failed"
   }
 fi
+# The updater supports Windows 10 and later; a new Wine 8 prefix reports Windows 7.
+wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >"$demo/winver.log" 2>&1 </dev/null ||
+  { cat "$demo/winver.log"; fail "could not set the prefix's Windows version"; }
 # A persistent server keeps the prefix warm between the steps (one may already be running).
 wineserver -p >/dev/null 2>&1 </dev/null || true
 

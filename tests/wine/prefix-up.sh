@@ -16,6 +16,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot -i >"$log" 2>&1 </dev/null || { cat "$log"; exit 1; }
 fi
+# The program supports Windows 10 and later; a new Wine 8 prefix reports Windows 7 (Wine 10's
+# reports 10 already). Set every time, so that a prefix made by an older tree is brought along.
+wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >>"$log" 2>&1 </dev/null || { cat "$log"; exit 1; }
 system32="$WINEPREFIX/drive_c/windows/system32"
 rm -f "$system32/ie4uinit.exe" "$system32/ie4uinit.stub"
 if [ "${TALVEX_TEST_SYSTEM_ICON_TOOL:-0}" = 1 ]; then
