@@ -38,7 +38,7 @@ scripts/install-deps.sh
 mkdir -p "$work"
 {
   cmake --preset release -B "$build" &&
-    cmake --build "$build" -j2 --target talvex-updater stub bench_runner bench_trivial
+    cmake --build "$build" --target talvex-updater stub bench_runner bench_trivial
 } >"$work/build.log" 2>&1 || {
   tail -n 40 "$work/build.log"
   fail "build failed (whole output in $work/build.log)"

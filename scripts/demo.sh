@@ -34,7 +34,7 @@ say "Packages and build"
 scripts/install-deps.sh
 {
   cmake --preset release -B "$build" &&
-    cmake --build "$build" -j2 --target talvex-updater talvex-demo-app-v1 \
+    cmake --build "$build" --target talvex-updater talvex-demo-app-v1 \
       talvex-demo-app-v2 talvex-demo-setup-v1 talvex-demo-setup-v2
 } >"$demo/build.log" 2>&1 || {
   tail -n 40 "$demo/build.log"

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make python3
+  cmake ninja-build python3    # python3: every Windows build runs it (image checksum, package)
   g++-mingw-w64-x86-64-posix   # the cross compiler (POSIX thread model), and its libstdc++
   clang lld                    # the second compiler, which builds the shipped executable
   wine wine64                  # the Windows runtime the tests and the demo run under

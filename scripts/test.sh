@@ -9,5 +9,5 @@ for preset in release gcc-release host; do
   echo "== $preset"
   cmake --preset "$preset"
   cmake --build --preset "$preset"
-  ctest --preset "$preset"
+  ctest --preset "$preset" -j "$(nproc)"
 done

@@ -41,7 +41,7 @@ def main():
     source, scratch, toolchain, this_tree = sys.argv[1:5]
     shutil.rmtree(scratch, ignore_errors=True)
     configure = subprocess.run(
-        ["cmake", "-S", source, "-B", scratch, "-G", "Unix Makefiles",
+        ["cmake", "-S", source, "-B", scratch, "-G", "Ninja",
          f"-DCMAKE_TOOLCHAIN_FILE={toolchain}", "-DCMAKE_BUILD_TYPE=Release",
          "-DTALVEX_WINE=OFF", "-DTALVEX_LINT=OFF"],
         capture_output=True, text=True)

@@ -10,9 +10,9 @@ toolchain=${4:-$src/cmake/clang-mingw-w64-x86_64.cmake}
 rm -rf "$scratch"
 mkdir -p "$scratch"
 for n in 1 2; do
-  cmake -S "$src" -B "$scratch/b$n" -G "Unix Makefiles" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+  cmake -S "$src" -B "$scratch/b$n" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DTALVEX_BUILD_TESTS=OFF >"$scratch/cfg$n.log" 2>&1
-  cmake --build "$scratch/b$n" -j2 >"$scratch/build$n.log" 2>&1
+  cmake --build "$scratch/b$n" >"$scratch/build$n.log" 2>&1
   (cd "$scratch/b$n" && cpack) >"$scratch/package$n.log" 2>&1 || {
     tail -n 20 "$scratch/package$n.log"
     exit 1
