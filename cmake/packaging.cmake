@@ -71,8 +71,7 @@ set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CPACK_VERBATIM_VARIABLES ON)
 # CPack's ZIP generator stores each file's change time, which no touching of the staged files
 # fixes: rewrite the archive once it is made, with sorted entries and one fixed date.
-find_program(TALVEX_PYTHON3 NAMES python3 python)
-set(CPACK_TALVEX_PYTHON3 ${TALVEX_PYTHON3})
+set(CPACK_TALVEX_PYTHON3 ${Python3_EXECUTABLE})
 set(CPACK_TALVEX_NORMALIZE_ZIP ${CMAKE_CURRENT_LIST_DIR}/normalize_zip.py)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/normalize-package.cmake)
 include(CPack)

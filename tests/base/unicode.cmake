@@ -1,6 +1,5 @@
 # Lower-casing, checked against the host Python's str.lower() as an independent oracle, and a
 # check that the committed tables are what the generator writes from this machine's database.
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(TALVEX_UCD_DIR /usr/share/unicode CACHE PATH
     "Unicode Character Database files (Debian package unicode-data)")
 
@@ -14,9 +13,11 @@ add_custom_command(
   COMMENT "Expected lower-case forms from the host's Python")
 add_custom_target(unicode_lower_oracle DEPENDS ${talvex_lower_oracle})
 
-talvex_add_gtest(base_unicode_lower_test SOURCES unicode_lower_test.cpp TIMEOUT 300)
+talvex_add_gtest(base_unicode_lower_test SOURCES unicode_lower_test.cpp USES talvex_core TIMEOUT 300)
 add_dependencies(base_unicode_lower_test unicode_lower_oracle)
 
+# The interpreter by path: a test command naming an executable target would run under the
+# Windows emulator.
 add_test(NAME base_unicode_lower_tables_current
-         COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/tools/gen_unicode_lower.py
+         COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/tools/gen_unicode_lower.py
                  --ucd ${TALVEX_UCD_DIR} --check ${PROJECT_SOURCE_DIR}/src/base/unicode_lower_tables.inc)

@@ -1,6 +1,7 @@
 # Installer runner, waiting for the application, polling sleeps.
 talvex_add_gtest(process_runner_test
   SOURCES installer_test.cpp wait_for_exit_test.cpp sleep_test.cpp
+  USES talvex_process_win
   TIMEOUT 180)
 target_link_libraries(process_runner_test PRIVATE shell32)
 
@@ -8,5 +9,6 @@ target_link_libraries(process_runner_test PRIVATE shell32)
 # the tree shares, and the one the program search tries first.
 talvex_add_gtest(process_stand_in_test
   SOURCES stand_in_test.cpp
+  USES talvex_process_win
   LOCKS system_dir)
 target_link_libraries(process_stand_in_test PRIVATE shell32)
