@@ -20,7 +20,7 @@ add_executable(TalvexUpdater::updater ALIAS talvex-updater)
 install(TARGETS talvex-updater RUNTIME DESTINATION bin)
 install(FILES docs/integrating.md docs/command-line.md docs/log.md DESTINATION docs)
 install(FILES examples/handover/start_updater.h examples/handover/start_updater.cpp
-              examples/handover/CMakeLists.txt
+              examples/handover/CMakeLists.txt examples/handover/handover.cmake
         DESTINATION examples/handover)
 install(FILES examples/installer/demo-app.nsi examples/installer/demo-app.wxs
         DESTINATION examples/installer)

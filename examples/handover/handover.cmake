@@ -1,0 +1,15 @@
+# TalvexUpdater::handover: the handover code as a static library built by the including project's
+# compiler. One definition for both ways in, add_subdirectory(<this folder>) and
+# find_package(TalvexUpdater), so that either gives the same target; its code is compiled once,
+# into this library, and never into the targets that link it.
+include_guard(GLOBAL)
+
+set(talvex_handover_sources
+  start_updater.cpp
+  start_updater.h)
+list(TRANSFORM talvex_handover_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)
+add_library(talvex_handover STATIC ${talvex_handover_sources})
+unset(talvex_handover_sources)
+add_library(TalvexUpdater::handover ALIAS talvex_handover)
+target_include_directories(talvex_handover PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_compile_features(talvex_handover PUBLIC cxx_std_17)
