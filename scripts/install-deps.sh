@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need (run as root).
+# Installs the Debian packages the build, the tests and the demo need (run as root), on Debian 12
+# and Debian 13 alike: every name below exists in both.
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -9,14 +10,14 @@ packages=(
   clang lld                    # the second compiler, which builds the shipped executable
   wine wine64                  # the Windows runtime the tests and the demo run under
   googletest                   # GoogleTest sources, cross-compiled by the build
-  unicode-data                 # UnicodeData.txt & co., for the lower-case table generator
   nsis wixl                    # real installers for the end-to-end tests and the demo
   clang-format clang-tidy cppcheck
   gcovr                        # the coverage report (scripts/coverage.sh)
   osslsigncode openssl         # Authenticode signing of the shipped executable (scripts/sign.sh)
-  # The native build of the core: the sanitizer and libFuzzer runtimes (only a recommended
-  # package of clang, and recommends are skipped below).
-  libclang-rt-14-dev
+  # The native build of the core: the sanitizer and libFuzzer runtimes of the default clang
+  # (only a recommended package of clang, and recommends are skipped below).
+  libclang-rt-dev
+  debootstrap                  # scripts/test-debian13.sh builds its Debian 13 root with it
 )
 
 missing=()

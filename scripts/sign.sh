@@ -69,6 +69,7 @@ if [ -n "$time" ]; then
 fi
 
 command -v osslsigncode >/dev/null || die "osslsigncode is not installed (scripts/install-deps.sh installs it)"
+command -v openssl >/dev/null || die "openssl is not installed (scripts/install-deps.sh installs it)"
 readable() {  # readable <what> <path>
   [ -f "$2" ] || die "$1 $2 does not exist"
   [ -r "$2" ] || die "$1 $2 cannot be read"
@@ -90,12 +91,23 @@ is_pe() {
 }
 is_pe "$in" || die "$in is not a Windows executable (no PE header)"
 
-# A key that does not belong to the certificate would give a signature nobody can verify. A key
-# openssl cannot read without a password is left to osslsigncode.
-if [ -n "$key" ] && command -v openssl >/dev/null; then
-  key_public=$(openssl pkey -in "$key" -pubout -passin pass: 2>/dev/null) &&
-    cert_public=$(openssl x509 -in "$cert" -noout -pubkey 2>/dev/null) &&
-    [ "$key_public" != "$cert_public" ] && die "the key $key does not belong to the certificate $cert"
+# Every input osslsigncode could refuse is checked here first, with openssl, so that each refusal
+# has its own message and none depends on the wording of osslsigncode's output, which changes
+# between its versions. What is left for osslsigncode (the timestamp server, its own limits) is
+# reported by its exit status.
+if [ -n "$pkcs12" ]; then
+  # -legacy: files exported by older tools use ciphers OpenSSL 3 keeps in its legacy provider.
+  openssl pkcs12 -in "$pkcs12" -passin "file:$pass_file" -noout 2>/dev/null ||
+    openssl pkcs12 -legacy -in "$pkcs12" -passin "file:$pass_file" -noout 2>/dev/null ||
+    die "cannot open $pkcs12 with the password in $pass_file (a wrong password, or not a PKCS#12 file)"
+else
+  cert_public=$(openssl x509 -in "$cert" -noout -pubkey 2>/dev/null) ||
+    die "$cert holds no certificate (PEM)"
+  # An empty password: a key protected by one cannot be used, as sign.sh never asks for it.
+  key_public=$(openssl pkey -in "$key" -passin pass: -pubout 2>/dev/null) ||
+    die "cannot read a private key from $key (not a key file, or one protected by a password)"
+  # A key that does not belong to the certificate would give a signature nobody can verify.
+  [ "$key_public" = "$cert_public" ] || die "the key $key does not belong to the certificate $cert"
 fi
 
 work=$(mktemp -d "$out_dir/.sign.XXXXXX") || die "cannot create a temporary directory in $out_dir"
@@ -112,23 +124,19 @@ fi
 [ -z "$timestamp_url" ] || args+=(-ts "$timestamp_url")
 args+=(-in "$in" -out "$work/signed.exe")
 
-if ! osslsigncode "${args[@]}" >"$work/osslsigncode.log" 2>&1 </dev/null; then
-  log=$work/osslsigncode.log
-  if [ -n "$pkcs12" ] && grep -qiE "wrong password|mac verify failure" "$log"; then
-    die "cannot open $pkcs12: wrong password in $pass_file (or a damaged file)"
-  elif [ -n "$key" ] && grep -qiE "read private key|wrong password" "$log"; then
-    die "cannot read a private key from $key (not a key file, or one protected by a password)"
-  elif grep -qiE "consistency of a private key|key values mismatch" "$log"; then
-    die "the key does not belong to the certificate"
-  elif grep -qiE "timestamp|curl|connect" "$log" && [ -n "$timestamp_url" ]; then
-    die "the timestamp server $timestamp_url did not answer: $(grep -m1 -iE 'timestamp|curl|connect' "$log")"
-  fi
-  # Otherwise osslsigncode's first own line (not OpenSSL's error queue) says what went wrong.
-  reason=$(grep -vE '^[0-9A-F]+:error:|^Failed$|^\s*$' "$log" | head -n 1)
-  [ -n "$reason" ] || reason="no reason given"
-  die "osslsigncode could not sign $in: $reason"
+osslsigncode "${args[@]}" >"$work/osslsigncode.log" 2>&1 </dev/null
+status=$?
+if [ $status -ne 0 ]; then
+  # Its first line that is not OpenSSL's error queue, as a hint; the diagnosis is the status.
+  hint=$(grep -vE '^[0-9A-F]+:error:|^\s*$' "$work/osslsigncode.log" | head -n 1)
+  die "osslsigncode could not sign $in (status $status)${hint:+: $hint}"
 fi
 [ -s "$work/signed.exe" ] || die "osslsigncode reported success but wrote nothing"
-# A hard link never replaces an existing file: if OUT.exe appeared meanwhile, keep it.
-ln -- "$work/signed.exe" "$out" 2>/dev/null || die "$out exists; not overwriting it"
+# A hard link never replaces an existing file: if OUT.exe appeared meanwhile, it is kept. A file
+# system without hard links (FAT, some network shares) refuses the link: say so, as nothing was
+# written there.
+if ! link_error=$(ln -- "$work/signed.exe" "$out" 2>&1); then
+  [ ! -e "$out" ] && [ ! -L "$out" ] || die "$out exists; not overwriting it"
+  die "cannot put the signed file at $out: ${link_error##*: } (sign.sh needs a file system with hard links there)"
+fi
 echo "signed $out"

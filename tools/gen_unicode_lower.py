@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
 """Writes src/base/unicode_lower_tables.inc, the tables behind talvex::unicode_to_lower.
 
-The tables come from the Unicode Character Database files that Debian's unicode-data package
-installs in /usr/share/unicode:
+The tables come from three files of the Unicode Character Database, read from the extract of
+them kept in tools/unicode-data (so that a host's newer Unicode changes nothing until the tables
+are regenerated on purpose):
 
   UnicodeData.txt            simple lower-case mappings (field 13)
   SpecialCasing.txt          full mappings to several characters, and the Final_Sigma context
   DerivedCoreProperties.txt  the Cased and Case_Ignorable properties the Final_Sigma context needs
+
+The extract also holds DerivedAge.txt, which the lower-casing test's oracle reads to tell which
+code points the tables' Unicode version has assigned.
 
 Only the locale-independent (default) mapping is kept: SpecialCasing's entries for Lithuanian,
 Turkish and Azeri are dropped, and Final_Sigma is the one condition the C++ code implements.
@@ -19,16 +23,23 @@ checks them against the database for every code point.
 Usage:
   gen_unicode_lower.py [--ucd DIR] [--output FILE]   write the tables
   gen_unicode_lower.py [--ucd DIR] --check FILE      exit 1 unless FILE is what would be written
+  gen_unicode_lower.py --pin FULL_UCD_DIR            replace the extract with one made from a
+                                                     complete database (e.g. /usr/share/unicode
+                                                     of Debian's unicode-data), then write the
+                                                     tables from it
 """
 
 import argparse
 import bisect
+import hashlib
 import os
 import re
 import sys
 
 MAX_CODE_POINT = 0x10FFFF
 CAPITAL_SIGMA = 0x03A3
+HERE = os.path.dirname(os.path.abspath(__file__))
+PINNED_UCD = os.path.join(HERE, "unicode-data")
 
 
 def fail(message):
@@ -232,7 +243,7 @@ def render(version, runs, multi, final_sigma, cased, ignorable):
 
 def generate(ucd):
     versions = {file_version(os.path.join(ucd, name))
-                for name in ("SpecialCasing.txt", "DerivedCoreProperties.txt")}
+                for name in ("SpecialCasing.txt", "DerivedCoreProperties.txt", "DerivedAge.txt")}
     if len(versions) != 1:
         fail(f"the database files disagree on their version: {sorted(versions)}")
     version = versions.pop()
@@ -254,17 +265,60 @@ def generate(ucd):
     return render(version, runs, multi, final_sigma, cased, ignorable)
 
 
+# What the extract keeps of each file: the lines a reader here needs, as their data part only.
+def _lower_mapped(fields):
+    return len(fields) >= 14 and fields[13] != ""
+
+
+def _case_property(fields):
+    return len(fields) >= 2 and fields[1] in ("Cased", "Case_Ignorable")
+
+
+EXTRACT = {
+    "UnicodeData.txt": _lower_mapped,
+    "SpecialCasing.txt": lambda fields: True,
+    "DerivedCoreProperties.txt": _case_property,
+    "DerivedAge.txt": lambda fields: True,
+}
+
+
+def write_extract(full_ucd, pinned):
+    """Copies of the files in EXTRACT holding only the data this script and the oracle read. The
+    Unicode terms of use ask that a modified data file say so: each one's header does, with the
+    original's first line (its version), and its SHA-256 so the extract can be traced back."""
+    os.makedirs(pinned, exist_ok=True)
+    for name, keep in EXTRACT.items():
+        source = os.path.join(full_ucd, name)
+        with open(source, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        with open(source, encoding="utf-8") as f:
+            first = f.readline().rstrip("\n")
+        header = [first] if first.startswith("#") else []
+        header += [f"# Extract of the Unicode Character Database's {name}, modified: only the",
+                   "# lines the lower-case tables and their test read, without comments. Written",
+                   "# by tools/gen_unicode_lower.py --pin; see README.md beside it.",
+                   f"# SHA-256 of the original: {digest}"]
+        lines = [";".join(fields) for fields in data_lines(source) if keep(fields)]
+        with open(os.path.join(pinned, name), "w", encoding="utf-8", newline="\n") as f:
+            f.write("\n".join(header + lines) + "\n")
+    if generate(pinned) != generate(full_ucd):
+        fail(f"the extract in {pinned} gives other tables than {full_ucd}")
+
+
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
     parser = argparse.ArgumentParser(description=__doc__.split("\n", 1)[0])
-    parser.add_argument("--ucd", default="/usr/share/unicode",
+    parser.add_argument("--ucd", default=PINNED_UCD,
                         help="directory of the Unicode Character Database files")
     parser.add_argument("--output",
-                        default=os.path.join(here, "..", "src", "base", "unicode_lower_tables.inc"))
+                        default=os.path.join(HERE, "..", "src", "base", "unicode_lower_tables.inc"))
     parser.add_argument("--check", metavar="FILE",
                         help="compare FILE with the tables instead of writing them")
+    parser.add_argument("--pin", metavar="FULL_UCD_DIR",
+                        help="make the extract the tables are generated from out of this database")
     args = parser.parse_args()
 
+    if args.pin:
+        write_extract(args.pin, args.ucd)
     text = generate(args.ucd)
     if args.check:
         with open(args.check, encoding="utf-8", newline="") as f:

@@ -112,7 +112,9 @@ class InheritedHandleList {
     buffer_.resize(size);
     if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) return Error::last_os_error();
     initialized_ = true;
-    if (!::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+    // The attribute's value is the array itself (a HANDLE*), passed as the untyped PVOID.
+    if (!::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                     static_cast<void*>(handles_.data()),
                                      handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
       return Error::last_os_error();
     }

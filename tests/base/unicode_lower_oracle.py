@@ -3,15 +3,16 @@
 
 str.lower() applies the same default full mapping and Final_Sigma rule as the product, from
 CPython's own copy of the Unicode database, so it is an oracle that shares nothing with the
-product's generated tables. Its Unicode version may be older than the tables'; the code points
-assigned in between are listed (from DerivedAge.txt), so that the test can tell a version gap
-from a fault.
+product's generated tables. Its Unicode version may be older or newer than the tables' (which
+are generated from the pinned extract in tools/unicode-data); a code point assigned in only one
+of the two versions is one they cannot agree on, so those are listed, and the test leaves them
+out of the comparison and names every difference it left out.
 
 Output lines (code points and UTF-8 texts in hexadecimal):
   oracle <version>                    Unicode version of this Python
-  tables <version>                    version of the database files read here
-  newer <first> <last>                code points assigned after the oracle's version
-  name <cp> <NAME>                    names of those (from UnicodeData.txt)
+  tables <version>                    version of the pinned database files read here
+  gap <first> <last>                  code points assigned in one of the two versions only
+  name <cp> <NAME>                    names of those this Python knows
   map <cp> <cp>...                    str.lower() of one code point, where it is not itself
   class <first> <last> <I|C|N>        how the Final_Sigma context sees a code point, as observed
                                       through str.lower(): I looked through (Case_Ignorable),
@@ -56,8 +57,8 @@ CORPUS = [
     "C:\\Program Files\\Talvex\\APP.EXE", "Z:\\WORK\\Ωμέγα ΣΟΦΟΣ\\App.EXE",
     "\\\\?\\UNC\\SERVER\\Share\\ΑΡΧΕΙΑ\\Setup.Exe", "C:\\ΣΟΦΟΣ\\ΣΟΦΟΣ.EXE",
     "C:\\USERS\\DİLEK\\ÜBUNG\\ᏣᎳᎩ\\𐐔𐐯𐑅\\APP.EXE", "",
-    # A character new since the oracle's Unicode version, between a sigma and a letter: the
-    # oracle does not know it is case-ignorable, so this is where a version gap shows.
+    # A character new in Unicode 15.0, between a sigma and a letter: an oracle of an older
+    # version does not know it is case-ignorable, so this is where a version gap shows.
     "ΑΣ\U0001e030Β",
 ]
 
@@ -66,38 +67,41 @@ def fail(message):
     sys.exit("unicode_lower_oracle.py: " + message)
 
 
-def version_tuple(text):
-    return tuple(int(part) for part in text.split("."))
-
-
-def newer_ranges(ucd, oracle_version):
+def tables_assigned(ucd):
+    """The version of the pinned DerivedAge.txt and the code points it lists as assigned."""
     path = os.path.join(ucd, "DerivedAge.txt")
     with open(path, encoding="utf-8") as f:
-        first_line = f.readline()
-        m = re.match(r"#\s*DerivedAge-(\d+\.\d+\.\d+)\.txt", first_line)
+        m = re.match(r"#\s*DerivedAge-(\d+\.\d+\.\d+)\.txt", f.readline())
         if not m:
             fail(f"{path}: no version in its first line")
-        ranges = []
+        assigned = set()
         for line in f:
             data = line.split("#", 1)[0].strip()
-            if not data:
-                continue
-            codes, age = (field.strip() for field in data.split(";"))
-            if version_tuple(age) > oracle_version[:2]:
-                first, _, last = codes.partition("..")
-                ranges.append((int(first, 16), int(last or first, 16)))
-    return m.group(1), sorted(ranges)
+            if data:
+                first, _, last = data.split(";")[0].strip().partition("..")
+                assigned.update(range(int(first, 16), int(last or first, 16) + 1))
+    return m.group(1), assigned
 
 
-def names_of(ucd, ranges):
-    names = {}
-    with open(os.path.join(ucd, "UnicodeData.txt"), encoding="utf-8") as f:
-        for line in f:
-            fields = line.split(";")
-            code = int(fields[0], 16)
-            if not fields[1].startswith("<") and any(a <= code <= b for a, b in ranges):
-                names[code] = fields[1]
-    return names
+def noncharacter(code):
+    return 0xFDD0 <= code <= 0xFDEF or (code & 0xFFFE) == 0xFFFE
+
+
+def oracle_assigned(code):
+    # DerivedAge lists noncharacters with the version that reserved them; Python calls them Cn.
+    return unicodedata.category(chr(code)) != "Cn" or noncharacter(code)
+
+
+def gap_ranges(assigned):
+    ranges = []
+    for code in range(0x110000):
+        if (code in assigned) == oracle_assigned(code):
+            continue
+        if ranges and ranges[-1][1] == code - 1:
+            ranges[-1][1] = code
+        else:
+            ranges.append([code, code])
+    return ranges
 
 
 def hex_utf8(text):
@@ -125,13 +129,22 @@ def main():
     if len(sys.argv) != 3:
         fail("usage: unicode_lower_oracle.py <ucd-dir> <output-file>")
     ucd, output = sys.argv[1], sys.argv[2]
-    oracle_version = version_tuple(unicodedata.unidata_version)
-    tables_version, newer = newer_ranges(ucd, oracle_version)
+    tables_version, assigned = tables_assigned(ucd)
+    gap = gap_ranges(assigned)
+    if tables_version == unicodedata.unidata_version and gap:
+        fail(f"Python and {ucd} both say Unicode {tables_version} but disagree on what is "
+             f"assigned, from U+{gap[0][0]:04X}")
+    gap_count = sum(last - first + 1 for first, last in gap)
+    print(f"unicode_lower_oracle.py: tables Unicode {tables_version}, Python "
+          f"{unicodedata.unidata_version}: {gap_count} code point(s) in {len(gap)} range(s) "
+          f"assigned in only one of them are left out of the comparison")
 
     out = [f"# str.lower() of Python {sys.version.split()[0]}; generated at build time",
            f"oracle {unicodedata.unidata_version}", f"tables {tables_version}"]
-    out += [f"newer {a:04X} {b:04X}" for a, b in newer]
-    out += [f"name {code:04X} {name}" for code, name in sorted(names_of(ucd, newer).items())]
+    out += [f"gap {a:04X} {b:04X}" for a, b in gap]
+    out += [f"name {code:04X} {unicodedata.name(chr(code))}"
+            for first, last in gap for code in range(first, last + 1)
+            if unicodedata.name(chr(code), "")]
 
     count = 0
     classes = []

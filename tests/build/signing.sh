@@ -49,11 +49,15 @@ check "the signed executable runs: no arguments give the usage text and status 2
   '[ "$(cat run.status)" = 2 ] && grep -qx "usage: talvex-updater --installer <path> --app-exe <path> \[--wait-pid <pid>\] \[--log <path>\]" run.err'
 
 # Bad input: one line on standard error, a non-zero status, nothing left in the output's folder.
+# sign.sh checks its inputs itself, so the words asserted are its own, never osslsigncode's
+# (whose wording changes between its versions); a failure it leaves to osslsigncode is asserted
+# by structure and status only. With $shim set, the programs there come first in PATH.
+shim=''
 bad() {  # bad <what> <expected words> <sign.sh arguments...>; the output is out/signed.exe
   local what=$1 words=$2 status
   shift 2
   rm -rf out && mkdir out
-  "$sign" "$@" >/dev/null 2>bad.err
+  PATH=${shim:+$shim:}$PATH "$sign" "$@" >/dev/null 2>bad.err
   status=$?
   check "$what: $(head -n 1 bad.err)" \
     '[ $status -ne 0 ] && [ "$(wc -l <bad.err)" -eq 1 ] && grep -q "$words" bad.err && [ -z "$(ls -A out)" ]'
@@ -61,11 +65,25 @@ bad() {  # bad <what> <expected words> <sign.sh arguments...>; the output is out
 bad "missing key" "missing.key does not exist" --cert signer.pem --key missing.key unsigned.exe out/signed.exe
 bad "another certificate's key" "does not belong" --cert signer.pem --key stranger.key unsigned.exe out/signed.exe
 bad "a certificate given as the key" "cannot read a private key" --cert signer.pem --key signer.pem unsigned.exe out/signed.exe
+bad "a key given as the certificate" "holds no certificate" --cert signer.key --key signer.key unsigned.exe out/signed.exe
 bad "wrong password" "wrong password" --pkcs12 signer.p12 --pass-file wrong-pass.txt unsigned.exe out/signed.exe
+bad "not a PKCS#12 file" "cannot open signer.pem" --pkcs12 signer.pem --pass-file pass.txt unsigned.exe out/signed.exe
 bad "not a PE file" "not a Windows executable" --cert signer.pem --key signer.key signer.pem out/signed.exe
 printf 'MZ' >truncated.exe
 bad "a truncated PE file" "not a Windows executable" --cert signer.pem --key signer.key truncated.exe out/signed.exe
 bad "no key" "give --cert and --key" --cert signer.pem unsigned.exe out/signed.exe
+# Stand-ins for what cannot be arranged here: an osslsigncode that fails after some output, and
+# a file system that refuses hard links (as FAT does).
+mkdir -p failing-osslsigncode no-hard-links
+printf '#!/bin/sh\necho "some words of its own"\necho "on two lines" >&2\nexit 3\n' >failing-osslsigncode/osslsigncode
+printf '#!/bin/sh\necho "ln: failed to create hard link: Operation not permitted" >&2\nexit 1\n' >no-hard-links/ln
+chmod +x failing-osslsigncode/osslsigncode no-hard-links/ln
+shim=$scratch/failing-osslsigncode
+bad "osslsigncode fails: its status is reported" "(status 3)" --cert signer.pem --key signer.key unsigned.exe out/signed.exe
+shim=$scratch/no-hard-links
+bad "no hard links: nothing written, and not called existing" "cannot put the signed file at out/signed.exe" \
+  --cert signer.pem --key signer.key unsigned.exe out/signed.exe
+shim=''
 check "an existing output is refused and kept" \
   '! "$sign" --cert signer.pem --key signer.key unsigned.exe b.exe 2>/dev/null && cmp -s a.exe b.exe'
 
