@@ -71,8 +71,9 @@ TEST_F(DllSearch, RestrictingTheSearchToSystem32KeepsPlantedLibrariesOut) {
     EXPECT_EQ(restricted.status, static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << to_utf8(name);
     const ProbeResult classic = probe(L"default", name);
     EXPECT_EQ(classic.status, 0u) << to_utf8(name);
-    EXPECT_TRUE(ascii_iequals(to_wide(classic.loaded_from),
-                              (name == L"talvex-planted.dll" ? probe_dir_ : cwd_) + L"\\" + name))
+    EXPECT_TRUE(ascii_iequals(
+        to_wide(classic.loaded_from),
+        test::u16((name == L"talvex-planted.dll" ? probe_dir_ : cwd_) + L"\\" + name)))
         << classic.loaded_from;
   }
   EXPECT_TRUE(file_exists(probe_dir_ + L"\\talvex-planted.dll.loaded"));
