@@ -1,7 +1,6 @@
 #include "base/text.h"
 
 #include <cstddef>
-#include <cstdint>
 
 // The core holds Windows text as char16_t, one UTF-16 code unit each, on every host: u""
 // literals must give the surrogate pairs the system stores.
@@ -46,14 +45,13 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-std::string to_utf8(std::u16string_view wide) {
+std::string to_utf8(std::u16string_view utf16) {
   std::string out;
-  out.reserve(wide.size());
-  for (size_t i = 0; i < wide.size(); ++i) {
-    char32_t unit = static_cast<std::uint16_t>(wide[i]);
-    if (is_high_surrogate(unit) && i + 1 < wide.size() &&
-        is_low_surrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
-      char32_t low = static_cast<std::uint16_t>(wide[++i]);
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    const char32_t unit = utf16[i];
+    if (is_high_surrogate(unit) && i + 1 < utf16.size() && is_low_surrogate(utf16[i + 1])) {
+      const char32_t low = utf16[++i];
       append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
       append_utf8(out, kReplacement);
@@ -90,7 +88,7 @@ Utf8Char decode_utf8_at(std::string_view text, std::size_t i) {
   return {cp, length};
 }
 
-std::u16string to_wide(std::string_view utf8) {
+std::u16string to_utf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
   for (std::size_t i = 0; i < utf8.size();) {
@@ -104,9 +102,8 @@ std::u16string to_wide(std::string_view utf8) {
 
 bool has_unpaired_surrogate(std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
-    char32_t unit = static_cast<std::uint16_t>(text[i]);
-    if (is_high_surrogate(unit) && i + 1 < text.size() &&
-        is_low_surrogate(static_cast<std::uint16_t>(text[i + 1]))) {
+    const char32_t unit = text[i];
+    if (is_high_surrogate(unit) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
       ++i;
     } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
       return true;

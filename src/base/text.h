@@ -1,5 +1,5 @@
-// Text conversions between the native UTF-16 of Windows and the UTF-8 the log and the
-// comparisons use.
+// Text conversions between the UTF-16 of Windows (held as char16_t on every host) and the UTF-8
+// the log and the comparisons use.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +8,9 @@
 
 namespace talvex {
 
-// UTF-16 to UTF-8. Each unpaired surrogate becomes U+FFFD, so every wide string has a text form
-// (Windows file names need not be valid UTF-16).
-[[nodiscard]] std::string to_utf8(std::u16string_view wide);
+// UTF-16 to UTF-8. Each unpaired surrogate becomes U+FFFD, so every UTF-16 string has a text
+// form (Windows file names need not be valid UTF-16).
+[[nodiscard]] std::string to_utf8(std::u16string_view utf16);
 
 // Appends the UTF-8 encoding of the code point `cp` (at most U+10FFFF, not a surrogate).
 void append_utf8(std::string& out, char32_t cp);
@@ -29,9 +29,9 @@ struct Utf8Char {
 // no encoded surrogates, nothing beyond U+10FFFF.
 [[nodiscard]] Utf8Char decode_utf8_at(std::string_view text, std::size_t i);
 
-// UTF-8 to UTF-16. Invalid sequences become U+FFFD. Used where the program builds wide text
+// UTF-8 to UTF-16. Invalid sequences become U+FFFD. Used where the program builds UTF-16 text
 // from its own UTF-8 (argument texts handed to a child).
-[[nodiscard]] std::u16string to_wide(std::string_view utf8);
+[[nodiscard]] std::u16string to_utf16(std::string_view utf8);
 
 // True when `text` contains an unpaired surrogate.
 [[nodiscard]] bool has_unpaired_surrogate(std::u16string_view text);

@@ -7,7 +7,7 @@
 
 namespace talvex {
 
-// Filled once by parse_args and read-only afterwards. Paths are native wide text exactly as
+// Filled once by parse_args and read-only afterwards. Paths are UTF-16 text exactly as
 // passed: not made absolute, not canonicalised, not tested for existence.
 struct UpdaterOptions {
   std::u16string installer;

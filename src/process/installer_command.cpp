@@ -26,7 +26,7 @@ InstallerCommand installer_command(std::u16string_view installer) {
   // The package is handed on in its text form, the same text the log shows: an unpaired
   // surrogate (possible in a Windows file name) becomes U+FFFD. The path is not made absolute;
   // the child inherits the updater's current directory.
-  std::u16string package = to_wide(to_utf8(installer));
+  std::u16string package = to_utf16(to_utf8(installer));
   if (is_windows_installer_package(installer)) {
     return {u"msiexec.exe", {u"/i", std::move(package), u"/passive", u"/norestart"}};
   }

@@ -16,12 +16,12 @@ TEST(ToUtf8, EncodesEveryLengthAndReplacesUnpairedSurrogates) {
   EXPECT_EQ(to_utf8(u"\xD83D\xD83D\xDE00"), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
 }
 
-TEST(ToWide, RoundTripsValidTextAndReplacesInvalidBytes) {
+TEST(ToUtf16, RoundTripsValidTextAndReplacesInvalidBytes) {
   const std::u16string sample = u"C:\\Pr\u00f6gram Files\\\u03a3\u1f00\\\U0001F600.exe";
-  EXPECT_EQ(to_wide(to_utf8(sample)), sample);
-  EXPECT_EQ(to_wide("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
-  EXPECT_EQ(to_wide("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(to_wide("a\xE2\x82"), u"a\uFFFD\uFFFD");          // truncated
+  EXPECT_EQ(to_utf16(to_utf8(sample)), sample);
+  EXPECT_EQ(to_utf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
+  EXPECT_EQ(to_utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
+  EXPECT_EQ(to_utf16("a\xE2\x82"), u"a\uFFFD\uFFFD");          // truncated
 }
 
 TEST(AsciiCase, FoldsOnlyAsciiLetters) {

@@ -34,12 +34,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string utf8 = talvex::to_utf8(units);
   require(talvex::fuzz::is_valid_utf8(utf8));
   const std::u16string expected = with_unpaired_replaced(units);
-  require(talvex::to_wide(utf8) == expected);
+  require(talvex::to_utf16(utf8) == expected);
   require(talvex::has_unpaired_surrogate(units) == (expected != units));
   require(talvex::fuzz::oracle_utf8(expected) == utf8);
 
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::u16string wide = talvex::to_wide(bytes);
+  const std::u16string wide = talvex::to_utf16(bytes);
   require(!talvex::has_unpaired_surrogate(wide));
   const std::string back = talvex::to_utf8(wide);
   require(talvex::fuzz::is_valid_utf8(back));

@@ -33,7 +33,7 @@
 namespace {
 
 std::wstring widen(const std::string& utf8) {
-  return std::wstring(talvex::as_wide(talvex::to_wide(utf8)));
+  return std::wstring(talvex::as_wide(talvex::to_utf16(utf8)));
 }
 
 std::string narrow(const std::wstring& wide) { return talvex::to_utf8(std::wstring_view(wide)); }

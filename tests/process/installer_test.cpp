@@ -49,7 +49,7 @@ TEST_F(RunInstallerTest, ReportsTheExitCodeAndSucceedsOnlyOnZero) {
   ASSERT_TRUE(test::make_dirs(folder));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    const std::wstring setup = folder + L"\\setup " + test::wide(to_wide(c.code)) + L".exe";
+    const std::wstring setup = folder + L"\\setup " + test::wide(to_utf16(c.code)) + L".exe";
     const std::wstring record = setup + L".txt";
     const RunLog log(test::u16(setup + L".log"));
     ASSERT_TRUE(test::make_stub(setup, "record " + to_utf8(record) + "\nexit " + c.code));

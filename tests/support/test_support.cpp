@@ -45,7 +45,7 @@ TestDir::TestDir(std::wstring_view suffix) {
   for (char& c : name) {
     if (c == '/' || c == '\\' || c == ':') c = '_';
   }
-  path_ = full_path(wide(to_wide(name)) + std::wstring(suffix));
+  path_ = full_path(wide(to_utf16(name)) + std::wstring(suffix));
   remove_tree(path_);
   EXPECT_TRUE(make_dirs(path_)) << name;
 }
