@@ -40,10 +40,9 @@ TEST(InstallerPackage, CommandCarriesThePackageAsTextUnchangedOtherwise) {
   EXPECT_EQ(exe.program, u"updates\\setup");
   EXPECT_EQ(exe.arguments, (std::vector<std::u16string>{u"/UPDATE", u"/S", u"/R"}));
   // An unpaired surrogate is replaced, as in the log.
-  const std::u16string odd = std::u16string(u"C:\\u\\s") + static_cast<char16_t>(0xD800) + u".exe";
+  const std::u16string odd = u"C:\\u\\s\xD800.exe";
   EXPECT_EQ(installer_command(odd).program, u"C:\\u\\s\uFFFD.exe");
-  const std::u16string odd_msi =
-      std::u16string(u"C:\\u\\s") + static_cast<char16_t>(0xDC00) + u".msi";
+  const std::u16string odd_msi = u"C:\\u\\s\xDC00.msi";
   EXPECT_EQ(installer_command(odd_msi).arguments.at(1), u"C:\\u\\s\uFFFD.msi");
 }
 
@@ -60,7 +59,9 @@ TEST(NormalizeImagePath, StripsOnlyTheVerbatimPrefixAndLowerCases) {
   // Non-ASCII letters too, with the final sigma before the separator and the extension.
   EXPECT_EQ(normalize_image_path(u"C:\\ΣΟΦΟΣ\\ΣΟΦΟΣ.EXE"), "c:\\σοφος\\σοφοσ.exe");
   EXPECT_EQ(normalize_image_path(u"C:\\İ\\App.exe"), "c:\\i\u0307\\app.exe");
-  const char16_t lone[] = {u'C', u':', u'\\', static_cast<char16_t>(0xDC00), u'A', 0};
+  const char16_t lone[] =
+      u"C:\\\xDC00"
+      u"A";
   EXPECT_EQ(normalize_image_path(lone),
             "c:\\\xEF\xBF\xBD"
             "a");

@@ -21,7 +21,7 @@ std::u16string with_unpaired_replaced(const std::u16string& units) {
     if (is_high(out[i]) && i + 1 < out.size() && is_low(out[i + 1])) {
       ++i;
     } else if (is_high(out[i]) || is_low(out[i])) {
-      out[i] = static_cast<char16_t>(0xFFFD);
+      out[i] = u'\uFFFD';
     }
   }
   return out;
