@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
 #include "base/scoped_handle_win.h"
 
 // Older MinGW-w64 headers lack the flag (Windows 10 1803 and later accept it).

@@ -25,8 +25,8 @@ std::string hexadecimal(std::uint32_t value) {
   return out;
 }
 
-bool is_trailing_space(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\f' || c == L'\r' || c == L'\n';
+bool is_trailing_space(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\f' || c == u'\r' || c == u'\n';
 }
 
 }  // namespace
@@ -36,7 +36,7 @@ std::string exit_status_text(std::uint32_t exit_code) {
   return "exit code: " + decimal(exit_code);
 }
 
-std::string system_message_text(std::wstring_view message, std::uint32_t looked_up_code) {
+std::string system_message_text(std::u16string_view message, std::uint32_t looked_up_code) {
   while (!message.empty() && is_trailing_space(message.back())) message.remove_suffix(1);
   if (has_unpaired_surrogate(message)) {
     return "OS Error " + signed_decimal(looked_up_code) +

@@ -13,15 +13,10 @@ namespace talvex {
 // (NTSTATUS-style crash codes such as 0xc0000005 read better that way).
 [[nodiscard]] std::string exit_status_text(std::uint32_t exit_code);
 
-// The system's message for `code`, trailing white space trimmed. Codes with the NT facility bit
-// are looked up in NTDLL's message table. Falls back to "OS Error <code> (FormatMessageW()
-// returned error <n>)" or "... returned invalid UTF-16)". Windows only.
-[[nodiscard]] std::string os_error_message(std::uint32_t code);
-
 // The part of os_error_message after FormatMessageW has written `message` for `looked_up_code`:
 // the message in UTF-8 with trailing spaces, tabs, form feeds, CRs and LFs trimmed, or the
 // "returned invalid UTF-16" fallback when it holds an unpaired surrogate.
-[[nodiscard]] std::string system_message_text(std::wstring_view message,
+[[nodiscard]] std::string system_message_text(std::u16string_view message,
                                               std::uint32_t looked_up_code);
 
 // The fallback of os_error_message when FormatMessageW itself failed with `format_error`.
@@ -32,8 +27,5 @@ namespace talvex {
 // os_message + " (os error <signed code>)", or the fixed text of an error found before the
 // system was asked.
 [[nodiscard]] std::string describe_error(const Error& error, std::string_view os_message);
-
-// describe_error with os_error_message(error.code). Windows only.
-[[nodiscard]] std::string error_text(const Error& error);
 
 }  // namespace talvex

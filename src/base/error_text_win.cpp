@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include "base/error_text.h"
+#include "base/error_text_win.h"
+#include "base/wide_win.h"
 
 namespace talvex {
 namespace {
@@ -27,7 +28,7 @@ std::string os_error_message(std::uint32_t code) {
   const DWORD units =
       ::FormatMessageW(flags, source, looked_up, 0, buffer, kMessageBufferUnits, nullptr);
   if (units == 0) return message_lookup_failure_text(looked_up, ::GetLastError());
-  return system_message_text(std::wstring_view(buffer, units), looked_up);
+  return system_message_text(as_utf16(std::wstring_view(buffer, units)), looked_up);
 }
 
 std::string error_text(const Error& error) {

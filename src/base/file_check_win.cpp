@@ -1,26 +1,17 @@
-#include "base/file_check.h"
+#include "base/file_check_win.h"
 
 #include <windows.h>
 
 #include <string>
 
+#include "base/file_win.h"
+#include "base/path.h"
 #include "base/path_win.h"
 #include "base/scoped_handle_win.h"
+#include "base/wide_win.h"
 
 namespace talvex {
 namespace {
-
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-// CreateFileW rejects a path whose absolute form reaches MAX_PATH unless the process opted into
-// long paths (a manifest this program does not carry), so such paths are opened in the "\\?\"
-// form. GetFullPathNameW does the same normalisation ("." and "..", "/" to "\", the current
-// directory for relative paths) that CreateFileW would have done; "\\?\" then only switches
-// off the length limit. Shorter paths are passed as given, and so is a path whose absolute
-// form cannot be had: CreateFileW then reports what is wrong with it.
-std::wstring openable_path(std::wstring_view path) {
-  Result<std::wstring> system = system_path(path);
-  return system ? std::move(system).value() : std::wstring(path);
-}
 
 // No access rights: only the attributes are read, and an open without rights passes where
 // another process holds the file without sharing. Backup semantics lets directories open too.
@@ -36,7 +27,7 @@ bool is_symbolic_link(DWORD attributes, DWORD reparse_tag) {
 // FindFirstFileExW takes its last component as a pattern, with "*", "?" and the DOS wildcards
 // "<", ">" and '"'. Such a name cannot be a file name, so it must not be matched against others.
 bool last_component_has_wildcard(std::wstring_view path) {
-  return last_component(path).find_first_of(L"*?<>\"") != std::wstring_view::npos;
+  return last_component(as_utf16(path)).find_first_of(u"*?<>\"") != std::u16string_view::npos;
 }
 
 }  // namespace
@@ -74,7 +65,14 @@ bool is_file_not_following(const std::wstring& path) {
 bool is_file(std::wstring_view path) {
   // An embedded NUL would silently cut the path short for every Win32 call.
   if (path.empty() || path.find(L'\0') != std::wstring_view::npos) return false;
-  const std::wstring openable = openable_path(path);
+  // CreateFileW rejects a path whose absolute form reaches MAX_PATH unless the process opted into
+  // long paths (a manifest this program does not carry), so such paths are opened in the "\\?\"
+  // form. GetFullPathNameW does the same normalisation ("." and "..", "/" to "\", the current
+  // directory for relative paths) that CreateFileW would have done; "\\?\" then only switches
+  // off the length limit. A path whose absolute form cannot be had is passed as given: CreateFileW
+  // then reports what is wrong with it.
+  Result<std::wstring> long_enough = openable_path(path);
+  const std::wstring openable = long_enough ? std::move(long_enough).value() : std::wstring(path);
   ScopedFileHandle entry = open_entry(openable, 0);
   if (entry) {
     BY_HANDLE_FILE_INFORMATION info{};

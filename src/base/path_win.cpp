@@ -1,5 +1,7 @@
 #include "base/path_win.h"
 
+#include "base/wide_win.h"
+
 namespace talvex {
 namespace {
 
@@ -14,19 +16,19 @@ Result<std::wstring> full_path_name(const std::wstring& path) {
   });
 }
 
-Result<std::wstring> system_path(std::wstring_view path) {
+Result<std::wstring> openable_path(std::wstring_view path) {
   std::wstring given(path);
-  if (has_verbatim_or_device_prefix(given)) return given;
+  if (has_verbatim_or_device_prefix(as_utf16(given))) return given;
   Result<std::wstring> full = full_path_name(given);
   if (!full) return full.error();
-  return system_path_form(given, full.value());
+  return std::wstring(as_wide(openable_path(as_utf16(given), as_utf16(full.value()))));
 }
 
 Result<std::wstring> own_executable_path() {
   std::wstring buffer(kMaxPathUnits, L'\0');
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return Error::last_os_error();
+    if (n == 0) return last_os_error();
     if (n < buffer.size()) {
       buffer.resize(n);
       return buffer;

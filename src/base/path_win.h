@@ -8,9 +8,7 @@
 #include <string_view>
 
 #include "base/path.h"
-#include "base/result.h"
-
-static_assert(sizeof(wchar_t) == 2, "wide text must be UTF-16 code units");
+#include "base/result_win.h"
 
 namespace talvex {
 
@@ -24,7 +22,7 @@ template <typename Call>
   std::wstring buffer(kMaxPathUnits + 1, L'\0');
   for (int attempt = 0; attempt < 4; ++attempt) {
     const DWORD n = call(buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (n == 0) return Error::last_os_error();
+    if (n == 0) return last_os_error();
     if (n < buffer.size()) {
       buffer.resize(n);
       return buffer;
@@ -38,9 +36,9 @@ template <typename Call>
 // the current directory (and drive).
 [[nodiscard]] Result<std::wstring> full_path_name(const std::wstring& path);
 
-// The form in which `path` reaches CreateFileW or CreateProcessW whatever its length (see
-// system_path_form).
-[[nodiscard]] Result<std::wstring> system_path(std::wstring_view path);
+// The form in which `path` reaches CreateFileW or CreateProcessW whatever its length: the
+// platform-free openable_path given the path's absolute form.
+[[nodiscard]] Result<std::wstring> openable_path(std::wstring_view path);
 
 // GetModuleFileNameW of the running executable. That call truncates instead of reporting the
 // size it needs, so the buffer grows until the name fits.

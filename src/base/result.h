@@ -21,9 +21,6 @@ struct Error {
   Kind kind = Kind::kOs;
   std::uint32_t code = 0;
 
-  // Captures GetLastError() at once: call this before any cleanup that could overwrite it.
-  // Windows only (defined beside the other Win32 wrappers).
-  [[nodiscard]] static Error last_os_error();
   [[nodiscard]] static Error os(std::uint32_t code) { return Error{Kind::kOs, code}; }
   [[nodiscard]] static Error fixed(Kind kind) { return Error{kind, 0}; }
 

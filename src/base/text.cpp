@@ -1,6 +1,11 @@
 #include "base/text.h"
 
-#include <cstdint>
+#include <cstddef>
+
+// The core holds Windows text as char16_t, one UTF-16 code unit each, on every host: u""
+// literals must give the surrogate pairs the system stores.
+static_assert(sizeof(char16_t) == 2, "a char16_t must be one 16-bit code unit");
+static_assert(std::u16string_view(u"\U0001F600") == std::u16string_view(u"\xD83D\xDE00"));
 
 namespace talvex {
 namespace {
@@ -10,13 +15,13 @@ constexpr char32_t kReplacement = 0xFFFD;
 bool is_high_surrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool is_low_surrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
-void append_utf16(std::wstring& out, char32_t cp) {
+void append_utf16(std::u16string& out, char32_t cp) {
   if (cp < 0x10000) {
-    out.push_back(static_cast<wchar_t>(cp));
+    out.push_back(static_cast<char16_t>(cp));
   } else {
     cp -= 0x10000;
-    out.push_back(static_cast<wchar_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<wchar_t>(0xDC00 + (cp & 0x3FF)));
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
   }
 }
 
@@ -40,14 +45,13 @@ void append_utf8(std::string& out, char32_t cp) {
   }
 }
 
-std::string to_utf8(std::wstring_view wide) {
+std::string to_utf8(std::u16string_view utf16) {
   std::string out;
-  out.reserve(wide.size());
-  for (size_t i = 0; i < wide.size(); ++i) {
-    char32_t unit = static_cast<std::uint16_t>(wide[i]);
-    if (is_high_surrogate(unit) && i + 1 < wide.size() &&
-        is_low_surrogate(static_cast<std::uint16_t>(wide[i + 1]))) {
-      char32_t low = static_cast<std::uint16_t>(wide[++i]);
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    const char32_t unit = utf16[i];
+    if (is_high_surrogate(unit) && i + 1 < utf16.size() && is_low_surrogate(utf16[i + 1])) {
+      const char32_t low = utf16[++i];
       append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
       append_utf8(out, kReplacement);
@@ -58,48 +62,48 @@ std::string to_utf8(std::wstring_view wide) {
   return out;
 }
 
-std::wstring to_wide(std::string_view utf8) {
-  std::wstring out;
+Utf8Char decode_utf8_at(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length = 0;
+  char32_t cp = 0;
+  char32_t min = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, min = 0x10000;
+  } else {
+    return {kInvalidUtf8, 1};
+  }
+  if (i + length > text.size()) return {kInvalidUtf8, 1};
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto cont = static_cast<unsigned char>(text[i + k]);
+    if ((cont & 0xC0) != 0x80) return {kInvalidUtf8, 1};
+    cp = (cp << 6) | (cont & 0x3F);
+  }
+  // Overlong forms, encoded surrogates and values past U+10FFFF are not characters.
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kInvalidUtf8, 1};
+  return {cp, length};
+}
+
+std::u16string to_utf16(std::string_view utf8) {
+  std::u16string out;
   out.reserve(utf8.size());
-  size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    size_t length = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      length = 1, cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, cp = lead & 0x07, min = 0x10000;
-    }
-    bool valid = length != 0 && i + length <= utf8.size();
-    for (size_t k = 1; valid && k < length; ++k) {
-      const auto cont = static_cast<unsigned char>(utf8[i + k]);
-      valid = (cont & 0xC0) == 0x80;
-      cp = (cp << 6) | (cont & 0x3F);
-    }
-    valid = valid && cp >= min && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
-    if (valid) {
-      append_utf16(out, cp);
-      i += length;
-    } else {
-      // One replacement per offending byte keeps the scan simple and never loses sync.
-      append_utf16(out, kReplacement);
-      i += 1;
-    }
+  for (std::size_t i = 0; i < utf8.size();) {
+    const Utf8Char c = decode_utf8_at(utf8, i);
+    // One replacement per offending byte keeps the scan simple and never loses sync.
+    append_utf16(out, c.cp == kInvalidUtf8 ? kReplacement : c.cp);
+    i += c.length;
   }
   return out;
 }
 
-bool has_unpaired_surrogate(std::wstring_view text) {
+bool has_unpaired_surrogate(std::u16string_view text) {
   for (size_t i = 0; i < text.size(); ++i) {
-    char32_t unit = static_cast<std::uint16_t>(text[i]);
-    if (is_high_surrogate(unit) && i + 1 < text.size() &&
-        is_low_surrogate(static_cast<std::uint16_t>(text[i + 1]))) {
+    const char32_t unit = text[i];
+    if (is_high_surrogate(unit) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
       ++i;
     } else if (is_high_surrogate(unit) || is_low_surrogate(unit)) {
       return true;
@@ -108,11 +112,11 @@ bool has_unpaired_surrogate(std::wstring_view text) {
   return false;
 }
 
-wchar_t ascii_lower(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
+char16_t ascii_lower(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
 }
 
-bool ascii_iequals(std::wstring_view a, std::wstring_view b) {
+bool ascii_iequals(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
@@ -120,7 +124,7 @@ bool ascii_iequals(std::wstring_view a, std::wstring_view b) {
   return true;
 }
 
-bool ascii_iends_with(std::wstring_view text, std::wstring_view suffix) {
+bool ascii_iends_with(std::u16string_view text, std::u16string_view suffix) {
   return text.size() >= suffix.size() &&
          ascii_iequals(text.substr(text.size() - suffix.size()), suffix);
 }

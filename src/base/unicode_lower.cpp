@@ -61,45 +61,12 @@ const MultiLower* multi_lower(char32_t cp) {
   return nullptr;
 }
 
-// A decoded character; `cp` is kNotAChar for a byte that does not start a valid sequence
-// (which then counts as one byte that is neither cased nor case-ignorable).
-constexpr char32_t kNotAChar = 0xFFFFFFFF;
-struct Decoded {
-  char32_t cp;
-  std::size_t length;
-};
-
-Decoded decode_at(std::string_view s, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(s[i]);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length = 0;
-  char32_t cp = 0;
-  char32_t min = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, cp = lead & 0x1F, min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, cp = lead & 0x0F, min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, cp = lead & 0x07, min = 0x10000;
-  } else {
-    return {kNotAChar, 1};
-  }
-  if (i + length > s.size()) return {kNotAChar, 1};
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto cont = static_cast<unsigned char>(s[i + k]);
-    if ((cont & 0xC0) != 0x80) return {kNotAChar, 1};
-    cp = (cp << 6) | (cont & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kNotAChar, 1};
-  return {cp, length};
-}
-
 // The "after" half of Final_Sigma: whether the text from `i` on is Case_Ignorable* then a
 // Cased character.
 bool cased_follows(std::string_view s, std::size_t i) {
   while (i < s.size()) {
-    const Decoded d = decode_at(s, i);
-    if (d.cp == kNotAChar) return false;
+    const Utf8Char d = decode_utf8_at(s, i);
+    if (d.cp == kInvalidUtf8) return false;
     if (!is_case_ignorable(d.cp)) return is_cased(d.cp);
     i += d.length;
   }
@@ -128,8 +95,8 @@ std::string unicode_to_lower(std::string_view utf8) {
       ++i;
       continue;
     }
-    const Decoded d = decode_at(utf8, i);
-    if (d.cp == kNotAChar) {
+    const Utf8Char d = decode_utf8_at(utf8, i);
+    if (d.cp == kInvalidUtf8) {
       out.push_back(utf8[i]);
       after_cased = false;
       ++i;

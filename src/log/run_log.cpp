@@ -6,7 +6,7 @@
 namespace talvex {
 namespace {
 
-constexpr std::wstring_view kLogFileName = L"talvex-updater.log";
+constexpr std::u16string_view kLogFileName = u"talvex-updater.log";
 
 // A control character in a message would let it break the one-line-per-step format: a line feed
 // or carriage return from a path on the command line or a system message would start what reads
@@ -31,18 +31,7 @@ void append_with_visible_controls(std::string& line, std::string_view message) {
 
 }  // namespace
 
-// The directory part of `path`, or nullopt for a bare name or a root.
-std::optional<std::wstring> parent_dir(std::wstring_view path) {
-  while (!path.empty() && is_path_separator(path.back())) path.remove_suffix(1);
-  const size_t slash = path.find_last_of(L"\\/");
-  if (slash == std::wstring_view::npos) return std::nullopt;
-  std::wstring_view parent = path.substr(0, slash);
-  while (!parent.empty() && is_path_separator(parent.back())) parent.remove_suffix(1);
-  if (parent.empty() || (parent.size() == 2 && parent[1] == L':')) return std::nullopt;
-  return std::wstring(parent);
-}
-
-std::optional<std::wstring> log_path_in(const std::optional<std::wstring>& temp_dir) {
+std::optional<std::u16string> log_path_in(const std::optional<std::u16string>& temp_dir) {
   if (!temp_dir) return std::nullopt;
   return join_path(*temp_dir, kLogFileName);
 }

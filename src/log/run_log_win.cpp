@@ -1,14 +1,16 @@
 #include <windows.h>
 
-#include "log/run_log.h"
+#include "log/run_log_win.h"
 
 #include <bit>
 #include <vector>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
+#include "base/file_win.h"
+#include "base/path.h"
 #include "base/path_win.h"
 #include "base/scoped_handle_win.h"
-#include "base/text.h"
+#include "base/wide_win.h"
 
 namespace talvex {
 namespace {
@@ -18,12 +20,11 @@ namespace {
 // write at the current end of file atomically, so two writers (or a reader that truncates and a
 // writer) cannot overwrite each other's lines.
 constexpr DWORD kAppendAccess = 0x120114;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 using GetTempPath2WFn = DWORD(WINAPI*)(DWORD, LPWSTR);
 
 // The temporary directory as the system reports it, with its trailing separator.
-std::optional<std::wstring> system_temp_dir() {
+std::optional<std::u16string> system_temp_dir() {
   // GetTempPath2W (Windows 11, and updates of 10) gives SYSTEM processes a private directory;
   // it is looked up by name because the import would stop the program loading elsewhere.
   auto get_temp_path = &::GetTempPathW;
@@ -39,15 +40,15 @@ std::optional<std::wstring> system_temp_dir() {
   Result<std::wstring> dir = read_grown_text(
       [get_temp_path](wchar_t* buffer, DWORD size) { return get_temp_path(size, buffer); });
   if (!dir) return std::nullopt;
-  return std::move(dir).value();
+  return std::u16string(as_utf16(dir.value()));
 }
 
 // Creates `dir` and every missing ancestor; failures are left for the log's opens to meet.
-void create_dir_all(const std::wstring& dir) {
-  std::vector<std::wstring> missing;
-  std::optional<std::wstring> next = dir;
+void create_dir_all(const std::u16string& dir) {
+  std::vector<std::u16string> missing;
+  std::optional<std::u16string> next = dir;
   while (next) {
-    if (::CreateDirectoryW(next->c_str(), nullptr)) break;
+    if (::CreateDirectoryW(as_wide_cstr(*next), nullptr)) break;
     const DWORD error = ::GetLastError();
     if (error != ERROR_PATH_NOT_FOUND) break;  // exists already, or cannot be made
     missing.push_back(std::move(*next));
@@ -55,7 +56,7 @@ void create_dir_all(const std::wstring& dir) {
   }
   // Deepest first was tried; now create the ancestors that were missing, outermost first.
   while (!missing.empty()) {
-    if (!::CreateDirectoryW(missing.back().c_str(), nullptr) &&
+    if (!::CreateDirectoryW(as_wide_cstr(missing.back()), nullptr) &&
         ::GetLastError() != ERROR_ALREADY_EXISTS) {
       return;
     }
@@ -65,17 +66,17 @@ void create_dir_all(const std::wstring& dir) {
 
 }  // namespace
 
-std::optional<std::wstring> default_log_path() { return log_path_in(system_temp_dir()); }
+std::optional<std::u16string> default_log_path() { return log_path_in(system_temp_dir()); }
 
-RunLog prepare_run_log(const std::optional<std::wstring>& log_option) {
-  std::optional<std::wstring> path = log_option ? log_option : default_log_path();
+RunLog prepare_log(const std::optional<std::u16string>& log_option) {
+  std::optional<std::u16string> path = log_option ? log_option : default_log_path();
   if (!path) return RunLog();
-  if (std::optional<std::wstring> dir = parent_dir(*path)) create_dir_all(*dir);
+  if (std::optional<std::u16string> dir = parent_dir(*path)) create_dir_all(*dir);
   return RunLog(std::move(*path));
 }
 
 void log_line(const RunLog& log, std::string_view message) {
-  const std::optional<std::wstring>& path = log.path();
+  const std::optional<std::u16string>& path = log.path();
   if (!path) return;
   // The whole line is composed first and written with as few calls as possible, so that a
   // concurrent reader or writer never sees half of it.
@@ -83,18 +84,11 @@ void log_line(const RunLog& log, std::string_view message) {
   // The file is opened and closed for every line: each line is on disk once we return, even if
   // we are killed next, and nobody is locked out of the file between lines. The handle is not
   // inheritable, so children never hold the log open.
-  ScopedFileHandle file(
-      ::CreateFileW(path->c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+  ScopedFileHandle file(::CreateFileW(as_wide_cstr(*path), kAppendAccess, kShareAll, nullptr,
+                                      OPEN_ALWAYS, 0, nullptr));
   if (!file) return;
-  const char* data = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = left > 0x40000000 ? 0x40000000 : static_cast<DWORD>(left);
-    if (!::WriteFile(file.get(), data, chunk, &written, nullptr) || written == 0) return;
-    data += written;
-    left -= written;
-  }
+  // A line that could not be written whole is lost; the run goes on either way.
+  static_cast<void>(write_all(file.get(), line));
 }
 
 }  // namespace talvex

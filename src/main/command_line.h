@@ -23,19 +23,13 @@ inline constexpr std::string_view kUsageText =
 // Splits a Windows command line the way the Microsoft C runtime builds argv: element 0 is the
 // program name. Our own implementation, so that what the updater sees does not depend on which
 // C runtime it happens to be linked with.
-[[nodiscard]] std::vector<std::wstring> split_command_line(std::wstring_view command_line);
+[[nodiscard]] std::vector<std::u16string> split_command_line(std::u16string_view command_line);
 
 // An unsigned 32-bit decimal: an optional single "+", then one or more ASCII digits only.
-[[nodiscard]] std::optional<std::uint32_t> parse_pid(std::wstring_view text);
+[[nodiscard]] std::optional<std::uint32_t> parse_pid(std::u16string_view text);
 
 // The options from the arguments after the program name; nullopt when the command line is
 // unusable (an unknown argument, or a required option missing).
-[[nodiscard]] std::optional<UpdaterOptions> parse_options(std::span<const std::wstring> args);
-
-// Writes the usage text to standard error (when there is one) and exits with status 2.
-[[noreturn]] void usage_exit();
-
-// parse_options, ending the process through usage_exit when the command line is unusable.
-[[nodiscard]] UpdaterOptions parse_args(std::span<const std::wstring> args);
+[[nodiscard]] std::optional<UpdaterOptions> parse_options(std::span<const std::u16string> args);
 
 }  // namespace talvex

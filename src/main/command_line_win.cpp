@@ -1,8 +1,9 @@
 #include <windows.h>
 
-#include "main/command_line.h"
+#include "main/command_line_win.h"
 
 #include "base/exit_process_win.h"
+#include "base/file_win.h"
 
 namespace talvex {
 
@@ -10,20 +11,11 @@ void usage_exit() {
   // A GUI-subsystem program usually has no standard error; then there is nowhere to write and
   // the exit status alone tells the caller.
   HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  if (err != nullptr && err != INVALID_HANDLE_VALUE) {
-    const char* data = kUsageText.data();
-    DWORD left = static_cast<DWORD>(kUsageText.size());
-    while (left > 0) {
-      DWORD written = 0;
-      if (!::WriteFile(err, data, left, &written, nullptr) || written == 0) break;
-      data += written;
-      left -= written;
-    }
-  }
+  if (err != nullptr && err != INVALID_HANDLE_VALUE) static_cast<void>(write_all(err, kUsageText));
   exit_process(kExitUsage);
 }
 
-UpdaterOptions parse_args(std::span<const std::wstring> args) {
+UpdaterOptions parse_args(std::span<const std::u16string> args) {
   std::optional<UpdaterOptions> options = parse_options(args);
   if (!options) usage_exit();
   return std::move(*options);

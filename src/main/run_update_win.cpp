@@ -1,12 +1,10 @@
-#include <windows.h>
+#include "main/run_update_win.h"
 
-#include "main/run_update.h"
-
-#include "base/clock.h"
+#include "base/clock_win.h"
 #include "base/exit_process_win.h"
-#include "base/file_check.h"
-#include "base/text.h"
-#include "main/command_line.h"
+#include "base/file_check_win.h"
+#include "base/wide_win.h"
+#include "log/run_log_win.h"
 #include "process/process_win.h"
 
 namespace talvex {
@@ -24,54 +22,30 @@ void pause_at_least(std::chrono::milliseconds duration) {
 
 }  // namespace
 
-unsigned perform_update(const UpdaterOptions& options, const RunLog& log,
-                        const UpdateTimings& timings) {
-  log_line(log, "=== talvex-updater start ===");
-  log_line(log, options_line(options));
-
-  if (!is_file(options.installer)) {
-    // Nothing to install: make sure the application is not left stopped. It may still be
-    // running (we did not wait), so this can start a second instance.
-    log_line(log, "ERROR: installer file missing");
-    relaunch_app(options.app_exe, log);
-    return kExitFailure;
-  }
-
-  if (options.wait_pid) {
-    const std::string pid = decimal(*options.wait_pid);
-    if (wait_for_exit(*options.wait_pid, timings.app_exit_limit, timings.poll_interval)) {
-      log_line(log, "main process " + pid + " exited");
-    } else {
-      // Not a failure: the installer is expected to stop a running application itself.
-      log_line(log, "main process " + pid +
-                        " still running after timeout, proceeding (installer kills it)");
-    }
-  }
-
-  const bool installed =
-      run_installer(options.installer, log, timings.installer_limit, timings.poll_interval);
-  refresh_icon_cache(log);
-
-  if (installed) {
-    pause_at_least(timings.settle_pause);
-    if (is_app_running(options.app_exe)) {
-      log_line(log, "app already running (installer /R relaunched), skip");
-    } else {
-      relaunch_app(options.app_exe, log);
-    }
-    log_line(log, "=== talvex-updater done");
-    return kExitSuccess;
-  }
-
-  // The old version is most likely still installed: bring it back without delay.
-  log_line(log, "install failed; best-effort relaunch of existing app");
-  relaunch_app(options.app_exe, log);
-  log_line(log, "=== talvex-updater done");
-  return kExitFailure;
+// The log is captured by reference: the caller keeps it for the whole run.
+UpdateSteps system_update_steps(const RunLog& log, const UpdateTimings& timings) {
+  return UpdateSteps{
+      .log_line = [&log](std::string_view message) { log_line(log, message); },
+      .installer_exists = [](std::u16string_view installer) { return is_file(as_wide(installer)); },
+      .wait_for_exit =
+          [timings](std::uint32_t pid) {
+            return wait_for_exit(pid, timings.app_exit_limit, timings.poll_interval);
+          },
+      .run_installer =
+          [&log, timings](std::u16string_view installer) {
+            return run_installer(as_wide(installer), log, timings.installer_limit,
+                                 timings.poll_interval);
+          },
+      .refresh_icon_cache = [&log] { refresh_icon_cache(log); },
+      .settle = [timings] { pause_at_least(timings.settle_pause); },
+      .is_app_running =
+          [](std::u16string_view app_exe) { return is_app_running(as_wide(app_exe)); },
+      .relaunch_app = [&log](std::u16string_view app_exe) { relaunch_app(as_wide(app_exe), log); },
+  };
 }
 
 void run_update(const UpdaterOptions& options, const RunLog& log) {
-  exit_process(perform_update(options, log));
+  exit_process(perform_update(options, system_update_steps(log)));
 }
 
 }  // namespace talvex

@@ -7,12 +7,12 @@
 
 namespace talvex {
 
-// Filled once by parse_args and read-only afterwards. Paths are native wide text exactly as
+// Filled once by parse_args and read-only afterwards. Paths are UTF-16 text exactly as
 // passed: not made absolute, not canonicalised, not tested for existence.
 struct UpdaterOptions {
-  std::wstring installer;
-  std::wstring app_exe;
-  std::optional<std::wstring> log;
+  std::u16string installer;
+  std::u16string app_exe;
+  std::optional<std::u16string> log;
   std::optional<std::uint32_t> wait_pid;
 };
 

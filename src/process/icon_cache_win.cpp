@@ -1,8 +1,8 @@
 #include <string>
 
-#include "base/error_text.h"
+#include "base/error_text_win.h"
 #include "base/text.h"
-#include "log/run_log.h"
+#include "log/run_log_win.h"
 #include "process/process_win.h"
 
 namespace talvex {
@@ -11,11 +11,11 @@ void refresh_icon_cache(const RunLog& log, std::chrono::milliseconds time_limit,
                         Launcher launcher) {
   // "-ClearIconCache" drops the shell's cached icons, "-show" makes it rebuild them, so the
   // second run must start only after the first has ended; run_to_exit gives that order.
-  for (const wchar_t* argument : {L"-ClearIconCache", L"-show"}) {
+  for (const char16_t* argument : {u"-ClearIconCache", u"-show"}) {
     LaunchSpec spec;
     // A bare name: the launch layer's search never looks in the current directory, so a
     // planted ie4uinit.exe beside the user's files is not run.
-    spec.program = L"ie4uinit.exe";
+    spec.program = u"ie4uinit.exe";
     spec.arguments = {argument};
     spec.std_in = StdStream::kInherit;
     spec.std_out = StdStream::kInherit;

@@ -6,7 +6,7 @@
 
 namespace talvex {
 
-std::string normalize_image_path(std::wstring_view path) {
+std::string normalize_image_path(std::u16string_view path) {
   // Only the verbatim prefix goes: "\\?\UNC\server\share" keeps its "UNC\", so it never equals
   // the "\\server\share" form a process reports.
   if (path.substr(0, kVerbatimPrefix.size()) == kVerbatimPrefix) {

@@ -2,10 +2,11 @@
 
 #include <string>
 
-#include "base/clock.h"
-#include "base/error_text.h"
-#include "base/text.h"
-#include "log/run_log.h"
+#include "base/clock_win.h"
+#include "base/error_text_win.h"
+#include "base/wide_win.h"
+#include "log/run_log_win.h"
+#include "process/installer_command.h"
 #include "process/process_win.h"
 
 namespace talvex {
@@ -13,7 +14,7 @@ namespace talvex {
 bool run_installer(std::wstring_view installer, const RunLog& log,
                    std::chrono::milliseconds time_limit, std::chrono::milliseconds poll_interval,
                    Launcher launcher) {
-  const InstallerCommand command = installer_command(installer);
+  const InstallerCommand command = installer_command(as_utf16(installer));
   log_line(log, "running installer: " + installer_command_text(command));
 
   LaunchSpec spec;

@@ -6,11 +6,12 @@
 #include <optional>
 #include <string>
 
-#include "base/error_text.h"
-#include "base/file_check.h"
+#include "base/error_text_win.h"
+#include "base/file_check_win.h"
 #include "base/scoped_handle_win.h"
-#include "base/text.h"
-#include "log/run_log.h"
+#include "base/wide_win.h"
+#include "log/run_log_win.h"
+#include "process/image_path.h"
 #include "process/process_win.h"
 
 namespace talvex {
@@ -35,13 +36,13 @@ std::optional<std::string> normalized_image_of(DWORD pid) {
   // On success `units` excludes the terminator, so it is below the buffer size; anything else
   // is not trusted, so the buffer is never read past its end.
   if (!queried || units >= kImagePathUnits) return std::nullopt;
-  return normalize_image_path(std::wstring_view(buffer.data(), units));
+  return normalize_image_path(as_utf16(std::wstring_view(buffer.data(), units)));
 }
 
 }  // namespace
 
 bool is_app_running(std::wstring_view app_exe) {
-  const std::string target = normalize_image_path(app_exe);
+  const std::string target = normalize_image_path(as_utf16(app_exe));
   ScopedFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   // Without a process list the application is assumed to run: starting a second instance is
   // worse than leaving the user to start it.
@@ -62,7 +63,7 @@ void relaunch_app(std::wstring_view app_exe, const RunLog& log, Launcher launche
     return;
   }
   LaunchSpec spec;
-  spec.program = std::wstring(app_exe);
+  spec.program = std::u16string(as_utf16(app_exe));
   spec.std_in = StdStream::kNull;
   spec.std_out = StdStream::kNull;
   spec.std_err = StdStream::kNull;

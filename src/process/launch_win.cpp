@@ -5,10 +5,12 @@
 #include <initializer_list>
 #include <vector>
 
+#include "base/file_win.h"
 #include "base/path_win.h"
 #include "base/scoped_handle_win.h"
 #include "process/process_win.h"
-#include "process/program_search.h"
+#include "base/wide_win.h"
+#include "process/program_search_win.h"
 #include "process/quoting.h"
 
 namespace talvex {
@@ -33,9 +35,8 @@ class LaunchLockGuard {
 Result<ScopedFileHandle> open_null_device(bool for_reading) {
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   ScopedFileHandle device(::CreateFileW(L"\\\\.\\NUL", for_reading ? GENERIC_READ : GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        &inheritable, OPEN_EXISTING, 0, nullptr));
-  if (!device) return Error::last_os_error();
+                                        kShareAll, &inheritable, OPEN_EXISTING, 0, nullptr));
+  if (!device) return last_os_error();
   return device;
 }
 
@@ -65,7 +66,7 @@ Result<ScopedFileHandle> duplicate_own_std_handle(DWORD which) {
   HANDLE duplicate = nullptr;
   const HANDLE self = ::GetCurrentProcess();
   if (!::DuplicateHandle(self, own, self, &duplicate, 0, TRUE, DUPLICATE_SAME_ACCESS)) {
-    const Error error = Error::last_os_error();
+    const Error error = last_os_error();
     if (error.code == ERROR_INVALID_HANDLE) return ScopedFileHandle();
     return error;
   }
@@ -108,15 +109,15 @@ class InheritedHandleList {
     SIZE_T size = 0;
     // The first call only reports the size (and "fails" with ERROR_INSUFFICIENT_BUFFER).
     ::InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    if (size == 0) return Error::last_os_error();
+    if (size == 0) return last_os_error();
     buffer_.resize(size);
-    if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) return Error::last_os_error();
+    if (!::InitializeProcThreadAttributeList(get(), 1, 0, &size)) return last_os_error();
     initialized_ = true;
     // The attribute's value is the array itself (a HANDLE*), passed as the untyped PVOID.
     if (!::UpdateProcThreadAttribute(get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
                                      static_cast<void*>(handles_.data()),
                                      handles_.size() * sizeof(HANDLE), nullptr, nullptr)) {
-      return Error::last_os_error();
+      return last_os_error();
     }
     return Ok{};
   }
@@ -131,34 +132,30 @@ class InheritedHandleList {
   bool initialized_ = false;
 };
 
-// CreateProcessW accepts an application name of fewer than MAX_PATH units; longer ones need the
-// verbatim "\\?\" form, which must be absolute and already normalised. The length that counts
-// is the absolute one, as for the existence check that came before: a relative name that is
-// short but lies in a deep current directory needs the long form as well.
-// Wine 8 cannot start such image paths at all reliably (it fails, starts the previously
-// launched image, or crashes), so the long form is exercised on Windows only.
-Result<std::wstring> application_name_for(std::wstring_view resolved) {
-  return system_path(resolved);
-}
-
 Result<DWORD> exit_code_of(HANDLE process) {
   DWORD code = 0;
-  if (!::GetExitCodeProcess(process, &code)) return Error::last_os_error();
+  if (!::GetExitCodeProcess(process, &code)) return last_os_error();
   return code;
 }
 
 }  // namespace
 
 Result<ChildProcess> launch(const LaunchSpec& spec) {
-  Result<std::wstring> resolved = resolve_program(spec.program, system_program_lookup());
+  Result<std::u16string> resolved = resolve_program(spec.program, system_program_lookup());
   if (!resolved) return resolved.error();
   // CreateProcessW runs a ".bat" or ".cmd" file through "cmd.exe /c", which re-parses the whole
   // command line with rules of its own (%VAR%, ^, &, |, quotes): arguments quoted for the C
   // runtime become commands there. No launch of this program needs a script, so none is run.
   if (is_batch_script(resolved.value())) return Error::fixed(Error::Kind::kUnsafeScript);
-  Result<std::wstring> command_line = build_command_line(spec.program, spec.arguments);
+  Result<std::u16string> command_line = build_command_line(spec.program, spec.arguments);
   if (!command_line) return command_line.error();
-  Result<std::wstring> application = application_name_for(resolved.value());
+  // CreateProcessW accepts an application name of fewer than MAX_PATH units; longer ones need
+  // the verbatim "\\?\" form, which must be absolute and already normalised. The length that
+  // counts is the absolute one, as for the existence check that came before: a relative name
+  // that is short but lies in a deep current directory needs the long form as well.
+  // Wine 8 cannot start such image paths at all reliably (it fails, starts the previously
+  // launched image, or crashes), so the long form is exercised on Windows only.
+  Result<std::wstring> application = openable_path(as_wide(resolved.value()));
   if (!application) return application.error();
 
   PROCESS_INFORMATION info{};
@@ -193,10 +190,10 @@ Result<ChildProcess> launch(const LaunchSpec& spec) {
     // Inheritance is on only together with a list naming the prepared handles; with no handle
     // to pass the child inherits nothing at all. The environment block and the current
     // directory are the updater's; the block is UTF-16.
-    if (!::CreateProcessW(application->c_str(), command_line->data(), nullptr, nullptr,
-                          inherited.empty() ? FALSE : TRUE, flags, nullptr, nullptr,
+    if (!::CreateProcessW(application->c_str(), as_writable_wide(command_line->data()), nullptr,
+                          nullptr, inherited.empty() ? FALSE : TRUE, flags, nullptr, nullptr,
                           &startup.StartupInfo, &info)) {
-      return Error::last_os_error();
+      return last_os_error();
     }
   }
   return ChildProcess(ScopedHandle(info.hProcess), ScopedHandle(info.hThread), info.dwProcessId);
@@ -212,14 +209,14 @@ Result<std::optional<DWORD>> try_wait(const ChildProcess& child) {
     case WAIT_TIMEOUT:
       return std::optional<DWORD>();
     default:
-      return Error::last_os_error();
+      return last_os_error();
   }
 }
 
 Status kill(const ChildProcess& child) {
   if (::TerminateProcess(child.process_handle(), 1)) return Ok{};
   // LCOV_EXCL_START Windows only: Wine's TerminateProcess does not fail on a child's handle
-  const Error error = Error::last_os_error();
+  const Error error = last_os_error();
   // Windows refuses to terminate a process that has already exited, or is still exiting after
   // an earlier TerminateProcess, with "access denied" even through a full-access handle. If the
   // handle still answers a wait, the child is gone or on its way out, which is what was asked.
@@ -245,7 +242,7 @@ Result<DWORD> run_to_exit(const LaunchSpec& spec,
       static_cast<void>(kill(child.value()));
       return Error::os(WAIT_TIMEOUT);
     default:
-      return Error::last_os_error();
+      return last_os_error();
   }
 }
 

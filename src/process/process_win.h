@@ -14,10 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/result.h"
+#include "base/result_win.h"
 #include "base/scoped_handle_win.h"
-#include "process/image_path.h"
-#include "process/installer_command.h"
 #include "process/limits.h"
 
 namespace talvex {
@@ -35,8 +33,8 @@ enum class StdStream : std::uint8_t {
 
 // What to start. The child always inherits the updater's environment and current directory.
 struct LaunchSpec {
-  std::wstring program;                 // a bare file name or a path, as the caller wrote it
-  std::vector<std::wstring> arguments;  // each arrives in the child as one argv element
+  std::u16string program;                 // a bare file name or a path, as the caller wrote it
+  std::vector<std::u16string> arguments;  // each arrives in the child as one argv element
   StdStream std_in = StdStream::kNull;
   StdStream std_out = StdStream::kNull;
   StdStream std_err = StdStream::kNull;

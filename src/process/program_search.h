@@ -19,19 +19,14 @@ namespace talvex {
 // ".exe" rules can be checked without real files.
 struct ProgramLookup {
   // The directories searched for a bare file name, in order. Asked only for bare names.
-  std::function<std::vector<std::wstring>()> search_directories;
+  std::function<std::vector<std::u16string>()> search_directories;
   // Whether something exists at `path`.
-  std::function<bool(const std::wstring& path)> exists;
+  std::function<bool(const std::u16string& path)> exists;
 };
-
-// The lookup on the real system: the directory of the updater's own executable, the system
-// directory, the Windows directory and the absolute entries of PATH; existence by
-// GetFileAttributesW.
-[[nodiscard]] ProgramLookup system_program_lookup();
 
 // The entries of a PATH value: split at ';' except inside double-quoted runs, quotes dropped,
 // empty entries skipped.
-[[nodiscard]] std::vector<std::wstring> split_path_list(std::wstring_view path_variable);
+[[nodiscard]] std::vector<std::u16string> split_path_list(std::u16string_view path_variable);
 
 // The file to start for `program`:
 // - empty, or ending in a separator: kNoFileName; containing a NUL: kNulByte;
@@ -40,12 +35,12 @@ struct ProgramLookup {
 //   missing file is reported by process creation with the system's error;
 // - a bare name: the first existing candidate in lookup.search_directories(), ".exe" added when
 //   the name has no dot; kProgramNotFound when there is none.
-[[nodiscard]] Result<std::wstring> resolve_program(std::wstring_view program,
-                                                   const ProgramLookup& lookup);
+[[nodiscard]] Result<std::u16string> resolve_program(std::u16string_view program,
+                                                     const ProgramLookup& lookup);
 
 // True when CreateProcessW would hand `path` to cmd.exe: its file name ends in ".bat" or ".cmd"
 // (ASCII case-insensitive) once Windows has stripped trailing dots and spaces, or once a
 // ":stream" suffix is taken off.
-[[nodiscard]] bool is_batch_script(std::wstring_view path);
+[[nodiscard]] bool is_batch_script(std::u16string_view path);
 
 }  // namespace talvex

@@ -14,13 +14,13 @@ namespace talvex {
 // it holds a space or a tab; a double quote after n backslashes written as 2n+1 backslashes and
 // the quote; in a quoted argument, a trailing run of backslashes doubled before the closing
 // quote. Other backslashes are copied unchanged. The argument must not contain a NUL.
-void append_quoted_argument(std::wstring& command_line, std::wstring_view argument);
+void append_quoted_argument(std::u16string& command_line, std::u16string_view argument);
 
 // The command line for `program` (written in double quotes exactly as the caller gave it, so the
 // child's argv[0] is that text) followed by each argument, space-separated. The result's c_str()
 // is the NUL-terminated, writable buffer CreateProcessW wants. Fails with kNulByte when the
 // program or any argument contains a NUL: the system would cut the line short there.
-[[nodiscard]] Result<std::wstring> build_command_line(std::wstring_view program,
-                                                      std::span<const std::wstring> arguments);
+[[nodiscard]] Result<std::u16string> build_command_line(std::u16string_view program,
+                                                        std::span<const std::u16string> arguments);
 
 }  // namespace talvex

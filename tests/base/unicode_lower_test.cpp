@@ -214,7 +214,7 @@ TEST_F(UnicodeLowerOracle, CorpusLowersLikePython) {
     const std::string got = unicode_to_lower(word);
     if (got == expected) continue;
     std::string unshared;
-    const std::wstring wide = to_wide(word);
+    const std::u16string wide = to_utf16(word);
     for (size_t i = 0; i < wide.size(); ++i) {
       char32_t cp = static_cast<char16_t>(wide[i]);
       if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size()) {

@@ -4,141 +4,143 @@
 
 #include <initializer_list>
 
+#include "base/text.h"
+
 namespace talvex {
 namespace {
 
-using Args = std::vector<std::wstring>;
+using Args = std::vector<std::u16string>;
 
-std::optional<UpdaterOptions> parse(std::initializer_list<const wchar_t*> args) {
+std::optional<UpdaterOptions> parse(std::initializer_list<const char16_t*> args) {
   Args list;
-  for (const wchar_t* a : args) list.emplace_back(a);
+  for (const char16_t* a : args) list.emplace_back(a);
   return parse_options(list);
 }
 
 TEST(SplitCommandLine, ProgramNameTogglesQuotesAndKeepsBackslashes) {
-  EXPECT_EQ(split_command_line(L"\"C:\\Program Files\\u.exe\" a"),
-            (Args{L"C:\\Program Files\\u.exe", L"a"}));
-  EXPECT_EQ(split_command_line(L"C:\\a\"b c\"d\\ x"), (Args{L"C:\\ab cd\\", L"x"}));
-  EXPECT_EQ(split_command_line(L"prog\\\"x y"), (Args{L"prog\\x y"}));
-  EXPECT_EQ(split_command_line(L""), (Args{L""}));
-  EXPECT_EQ(split_command_line(L" a"), (Args{L"", L"a"}));
-  EXPECT_EQ(split_command_line(L"p\ta"), (Args{L"p", L"a"}));
+  EXPECT_EQ(split_command_line(u"\"C:\\Program Files\\u.exe\" a"),
+            (Args{u"C:\\Program Files\\u.exe", u"a"}));
+  EXPECT_EQ(split_command_line(u"C:\\a\"b c\"d\\ x"), (Args{u"C:\\ab cd\\", u"x"}));
+  EXPECT_EQ(split_command_line(u"prog\\\"x y"), (Args{u"prog\\x y"}));
+  EXPECT_EQ(split_command_line(u""), (Args{u""}));
+  EXPECT_EQ(split_command_line(u" a"), (Args{u"", u"a"}));
+  EXPECT_EQ(split_command_line(u"p\ta"), (Args{u"p", u"a"}));
 }
 
 TEST(SplitCommandLine, ArgumentsFollowTheRuntimeRules) {
   struct Case {
-    const wchar_t* line;
+    const char16_t* line;
     Args args;
   };
   const Case cases[] = {
-      {L"p  a \t b\t", {L"p", L"a", L"b"}},
-      {L"p \"a b\" c", {L"p", L"a b", L"c"}},
-      {L"p a\"b c\"d", {L"p", L"ab cd"}},
-      {L"p \"a\"\"b c\"", {L"p", L"a\"b c"}},  // "" inside quotes: a literal quote
-      {L"p \"x\"\"\"", {L"p", L"x\""}},
-      {L"p a\"\"b", {L"p", L"ab"}},  // "" outside quotes opens and closes a run
-      {L"p \"\"", {L"p", L""}},
-      {L"p \"\" \"\"", {L"p", L"", L""}},
-      {L"p a\\b\\\\c", {L"p", L"a\\b\\\\c"}},  // backslashes not before a quote are literal
-      {L"p \\\\\\\"q", {L"p", L"\\\"q"}},      // 3 backslashes + quote: 1 backslash, literal quote
-      {L"p a\\\\\\\\\"b\"", {L"p", L"a\\\\b"}},  // 4 backslashes + quote: 2, quote opens
-      {L"p \"a\\\\\" b", {L"p", L"a\\", L"b"}},
-      {L"p \"a\\\" b\"", {L"p", L"a\" b"}},
-      {L"p \"open end", {L"p", L"open end"}},
-      {L"p a \"", {L"p", L"a", L""}},  // an open run at the end still ends an argument
-      {L"p \"a\"\"", {L"p", L"a\""}},
-      {L"p a\\", {L"p", L"a\\"}},
-      {L"p \"\t\"", {L"p", L"\t"}},
+      {u"p  a \t b\t", {u"p", u"a", u"b"}},
+      {u"p \"a b\" c", {u"p", u"a b", u"c"}},
+      {u"p a\"b c\"d", {u"p", u"ab cd"}},
+      {u"p \"a\"\"b c\"", {u"p", u"a\"b c"}},  // "" inside quotes: a literal quote
+      {u"p \"x\"\"\"", {u"p", u"x\""}},
+      {u"p a\"\"b", {u"p", u"ab"}},  // "" outside quotes opens and closes a run
+      {u"p \"\"", {u"p", u""}},
+      {u"p \"\" \"\"", {u"p", u"", u""}},
+      {u"p a\\b\\\\c", {u"p", u"a\\b\\\\c"}},  // backslashes not before a quote are literal
+      {u"p \\\\\\\"q", {u"p", u"\\\"q"}},      // 3 backslashes + quote: 1 backslash, literal quote
+      {u"p a\\\\\\\\\"b\"", {u"p", u"a\\\\b"}},  // 4 backslashes + quote: 2, quote opens
+      {u"p \"a\\\\\" b", {u"p", u"a\\", u"b"}},
+      {u"p \"a\\\" b\"", {u"p", u"a\" b"}},
+      {u"p \"open end", {u"p", u"open end"}},
+      {u"p a \"", {u"p", u"a", u""}},  // an open run at the end still ends an argument
+      {u"p \"a\"\"", {u"p", u"a\""}},
+      {u"p a\\", {u"p", u"a\\"}},
+      {u"p \"\t\"", {u"p", u"\t"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(split_command_line(c.line), c.args) << "line: " << c.line;
+  for (const Case& c : cases)
+    EXPECT_EQ(split_command_line(c.line), c.args) << "line: " << to_utf8(c.line);
 }
 
 TEST(ParsePid, AcceptsPlusAndDigitsWithinRange) {
-  EXPECT_EQ(parse_pid(L"42"), 42u);
-  EXPECT_EQ(parse_pid(L"+42"), 42u);
-  EXPECT_EQ(parse_pid(L"007"), 7u);
-  EXPECT_EQ(parse_pid(L"0"), 0u);
-  EXPECT_EQ(parse_pid(L"4294967295"), 4294967295u);
-  for (const wchar_t* bad : {L"", L"+", L"-1", L"++1", L"4294967296", L"99999999999999999999",
-                             L" 1", L"1 ", L"0x10", L"1e3", L"\uff11"}) {
-    EXPECT_EQ(parse_pid(bad), std::nullopt) << bad;
+  EXPECT_EQ(parse_pid(u"42"), 42u);
+  EXPECT_EQ(parse_pid(u"+42"), 42u);
+  EXPECT_EQ(parse_pid(u"007"), 7u);
+  EXPECT_EQ(parse_pid(u"0"), 0u);
+  EXPECT_EQ(parse_pid(u"4294967295"), 4294967295u);
+  for (const char16_t* bad : {u"", u"+", u"-1", u"++1", u"4294967296", u"99999999999999999999",
+                              u" 1", u"1 ", u"0x10", u"1e3", u"\uff11"}) {
+    EXPECT_EQ(parse_pid(bad), std::nullopt) << to_utf8(bad);
   }
 }
 
 TEST(ParseOptions, ReadsTheFourOptions) {
   const auto options = parse(
-      {L"--installer", L"C:\\s.exe", L"--app-exe", L"a.exe", L"--wait-pid", L"+7", L"--log", L"l"});
+      {u"--installer", u"C:\\s.exe", u"--app-exe", u"a.exe", u"--wait-pid", u"+7", u"--log", u"l"});
   ASSERT_TRUE(options);
-  EXPECT_EQ(options->installer, L"C:\\s.exe");
-  EXPECT_EQ(options->app_exe, L"a.exe");
+  EXPECT_EQ(options->installer, u"C:\\s.exe");
+  EXPECT_EQ(options->app_exe, u"a.exe");
   EXPECT_EQ(options->wait_pid, 7u);
-  EXPECT_EQ(options->log, L"l");
+  EXPECT_EQ(options->log, u"l");
 
-  const auto minimal = parse({L"--app-exe", L"a", L"--installer", L"i"});
+  const auto minimal = parse({u"--app-exe", u"a", u"--installer", u"i"});
   ASSERT_TRUE(minimal);
   EXPECT_EQ(minimal->wait_pid, std::nullopt);
   EXPECT_EQ(minimal->log, std::nullopt);
 }
 
 TEST(ParseOptions, LaterOccurrencesReplaceEarlierOnes) {
-  const auto twice = parse({L"--installer", L"one", L"--app-exe", L"a", L"--installer", L"two"});
+  const auto twice = parse({u"--installer", u"one", u"--app-exe", u"a", u"--installer", u"two"});
   ASSERT_TRUE(twice);
-  EXPECT_EQ(twice->installer, L"two");
+  EXPECT_EQ(twice->installer, u"two");
 
   // A trailing option without a value clears what was set before.
-  EXPECT_FALSE(parse({L"--installer", L"one", L"--app-exe", L"a", L"--installer"}));
+  EXPECT_FALSE(parse({u"--installer", u"one", u"--app-exe", u"a", u"--installer"}));
   const auto cleared_log =
-      parse({L"--installer", L"i", L"--app-exe", L"a", L"--log", L"x", L"--log"});
+      parse({u"--installer", u"i", u"--app-exe", u"a", u"--log", u"x", u"--log"});
   ASSERT_TRUE(cleared_log);
   EXPECT_EQ(cleared_log->log, std::nullopt);
   const auto cleared_pid =
-      parse({L"--installer", L"i", L"--app-exe", L"a", L"--wait-pid", L"5", L"--wait-pid"});
+      parse({u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", u"5", u"--wait-pid"});
   ASSERT_TRUE(cleared_pid);
   EXPECT_EQ(cleared_pid->wait_pid, std::nullopt);
 }
 
 TEST(ParseOptions, TakesTheNextArgumentWhateverItLooksLike) {
-  const auto options = parse({L"--installer", L"--app-exe", L"--app-exe", L"--log"});
+  const auto options = parse({u"--installer", u"--app-exe", u"--app-exe", u"--log"});
   ASSERT_TRUE(options);
-  EXPECT_EQ(options->installer, L"--app-exe");
-  EXPECT_EQ(options->app_exe, L"--log");
-  const auto empty = parse({L"--installer", L"", L"--app-exe", L"", L"--log", L""});
+  EXPECT_EQ(options->installer, u"--app-exe");
+  EXPECT_EQ(options->app_exe, u"--log");
+  const auto empty = parse({u"--installer", u"", u"--app-exe", u"", u"--log", u""});
   ASSERT_TRUE(empty);
-  EXPECT_EQ(empty->installer, L"");
-  EXPECT_EQ(empty->log, L"");
+  EXPECT_EQ(empty->installer, u"");
+  EXPECT_EQ(empty->log, u"");
 }
 
 TEST(ParseOptions, AnUnusablePidIsIgnoredNotAnError) {
-  for (const wchar_t* bad : {L"-5", L"4294967296", L"abc", L""}) {
-    const auto options = parse({L"--installer", L"i", L"--app-exe", L"a", L"--wait-pid", bad});
-    ASSERT_TRUE(options) << bad;
-    EXPECT_EQ(options->wait_pid, std::nullopt) << bad;
+  for (const char16_t* bad : {u"-5", u"4294967296", u"abc", u""}) {
+    const auto options = parse({u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", bad});
+    ASSERT_TRUE(options) << to_utf8(bad);
+    EXPECT_EQ(options->wait_pid, std::nullopt) << to_utf8(bad);
   }
   const auto replaced =
-      parse({L"--wait-pid", L"5", L"--installer", L"i", L"--app-exe", L"a", L"--wait-pid", L"x"});
+      parse({u"--wait-pid", u"5", u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", u"x"});
   ASSERT_TRUE(replaced);
   EXPECT_EQ(replaced->wait_pid, std::nullopt);
 }
 
 TEST(ParseOptions, RejectsEverythingElse) {
   EXPECT_FALSE(parse({}));
-  EXPECT_FALSE(parse({L"--installer", L"i"}));
-  EXPECT_FALSE(parse({L"--app-exe", L"a"}));
-  for (const wchar_t* stray : {L"extra", L"--INSTALLER", L"--installer=x", L"--help", L"-h", L"/?",
-                               L"--", L"", L"--wait_pid", L"--log "}) {
-    EXPECT_FALSE(parse({L"--installer", L"i", L"--app-exe", L"a", stray})) << stray;
+  EXPECT_FALSE(parse({u"--installer", u"i"}));
+  EXPECT_FALSE(parse({u"--app-exe", u"a"}));
+  for (const char16_t* stray : {u"extra", u"--INSTALLER", u"--installer=x", u"--help", u"-h", u"/?",
+                                u"--", u"", u"--wait_pid", u"--log "}) {
+    EXPECT_FALSE(parse({u"--installer", u"i", u"--app-exe", u"a", stray})) << to_utf8(stray);
   }
 }
 
 TEST(ParseOptions, KeepsPathsWithUnpairedSurrogatesAsGiven) {
-  const std::wstring odd = std::wstring(L"C:\\x") + static_cast<wchar_t>(0xD800) + L".exe";
-  const Args args{L"--installer", odd, L"--app-exe", odd};
+  const std::u16string odd = u"C:\\x\xD800.exe";
+  const Args args{u"--installer", odd, u"--app-exe", odd};
   const auto options = parse_options(args);
   ASSERT_TRUE(options);
   EXPECT_EQ(options->installer, odd);
   // Option names compare exactly: a surrogate glued to a name makes it unknown.
-  const Args glued{L"--installer" + std::wstring(1, static_cast<wchar_t>(0xDC00)), L"i",
-                   L"--app-exe", L"a"};
+  const Args glued{u"--installer\xDC00", u"i", u"--app-exe", u"a"};
   EXPECT_FALSE(parse_options(glued));
 }
 

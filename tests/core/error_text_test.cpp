@@ -27,11 +27,10 @@ TEST(ErrorText, FixedTextsAndTrimming) {
   EXPECT_EQ(describe_error(Error::os(0xE0000001), "Msg."), "Msg. (os error -536870911)");
   EXPECT_EQ(message_lookup_failure_text(0xC0000022, 1813),
             "OS Error -1073741790 (FormatMessageW() returned error 1813)");
-  // U+1F600 written as its two UTF-16 units, whatever the width of wchar_t.
-  EXPECT_EQ(system_message_text(L" \u00c9chec\t\xD83D\xDE00.\r\n \t\f", 5),
+  EXPECT_EQ(system_message_text(u" \u00c9chec\t\U0001F600.\r\n \t\f", 5),
             " \xC3\x89"
             "chec\t\xF0\x9F\x98\x80.");
-  const std::wstring lone(L"bad \xD800 text");
+  const std::u16string lone(u"bad \xD800 text");
   EXPECT_EQ(system_message_text(lone, 0xC0000022),
             "OS Error -1073741790 (FormatMessageW() returned invalid UTF-16)");
 }

@@ -38,9 +38,9 @@ TEST(LogFormat, ClockBeforeTheEpochReadsZero) {
 }
 
 TEST(LogPath, JoinsTheTemporaryDirectoryWithTheFileName) {
-  EXPECT_EQ(log_path_in(std::wstring(L"C:\\T\\")), L"C:\\T\\talvex-updater.log");
-  EXPECT_EQ(log_path_in(std::wstring(L"C:\\T")), L"C:\\T\\talvex-updater.log");
-  EXPECT_EQ(log_path_in(std::wstring(L"C:/T/")), L"C:/T/talvex-updater.log");
+  EXPECT_EQ(log_path_in(std::u16string(u"C:\\T\\")), u"C:\\T\\talvex-updater.log");
+  EXPECT_EQ(log_path_in(std::u16string(u"C:\\T")), u"C:\\T\\talvex-updater.log");
+  EXPECT_EQ(log_path_in(std::u16string(u"C:/T/")), u"C:/T/talvex-updater.log");
   EXPECT_EQ(log_path_in(std::nullopt), std::nullopt);
 }
 

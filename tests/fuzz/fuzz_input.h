@@ -2,56 +2,64 @@
 // properties every output must have.
 #pragma once
 
+#include <iconv.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace talvex::fuzz {
 
-// Each pair of bytes is one UTF-16 code unit (little-endian), whatever the width of wchar_t:
-// the core reads wide text as 16-bit units on every host. An odd last byte is dropped.
-inline std::wstring utf16_units(const std::uint8_t* data, std::size_t size) {
-  std::wstring units;
+// Each pair of bytes is one UTF-16 code unit (little-endian). An odd last byte is dropped.
+inline std::u16string utf16_units(const std::uint8_t* data, std::size_t size) {
+  std::u16string units;
   units.reserve(size / 2);
   for (std::size_t i = 0; i + 1 < size; i += 2) {
-    units.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
+    units.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
   }
   return units;
 }
 
-// Strict UTF-8: shortest forms only, no encoded surrogates, nothing beyond U+10FFFF.
-inline bool is_valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    char32_t cp = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, cp = lead & 0x1F, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, cp = lead & 0x0F, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, cp = lead & 0x07, min = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto cont = static_cast<unsigned char>(text[i + k]);
-      if ((cont & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (cont & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
+// The C library's converter, an implementation independent of the product's, as the oracle
+// for UTF-8 and UTF-16: nullopt when `text` is not valid in the `from` encoding (glibc's is
+// strict: no overlong forms, no encoded or unpaired surrogates, nothing beyond U+10FFFF).
+inline std::optional<std::string> convert(const char* to, const char* from, std::string_view text) {
+  const iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) std::abort();
+  std::string in(text);
+  std::string out(text.size() * 2 + 4, '\0');
+  char* in_next = in.data();
+  std::size_t in_left = in.size();
+  char* out_next = out.data();
+  std::size_t out_left = out.size();
+  const std::size_t done = iconv(cd, &in_next, &in_left, &out_next, &out_left);
+  iconv_close(cd);
+  if (done == static_cast<std::size_t>(-1)) return std::nullopt;
+  out.resize(out.size() - out_left);
+  return out;
 }
+
+// UTF-8 to UTF-16 by the oracle.
+inline std::optional<std::u16string> oracle_utf16(std::string_view utf8) {
+  const std::optional<std::string> bytes = convert("UTF-16LE", "UTF-8", utf8);
+  if (!bytes) return std::nullopt;
+  return utf16_units(reinterpret_cast<const std::uint8_t*>(bytes->data()), bytes->size());
+}
+
+// UTF-16 to UTF-8 by the oracle.
+inline std::optional<std::string> oracle_utf8(std::u16string_view units) {
+  std::string bytes;
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return convert("UTF-8", "UTF-16LE", bytes);
+}
+
+inline bool is_valid_utf8(std::string_view text) { return oracle_utf16(text).has_value(); }
 
 // A failed property: abort, so the fuzzer keeps the input and reports it.
 inline void require(bool holds) {

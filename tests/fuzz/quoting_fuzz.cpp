@@ -12,22 +12,22 @@
 using talvex::fuzz::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::wstring units = talvex::fuzz::utf16_units(data, size);
-  std::vector<std::wstring> pieces(1);
-  for (const wchar_t unit : units) {
-    if (unit == L'\0') {
+  const std::u16string units = talvex::fuzz::utf16_units(data, size);
+  std::vector<std::u16string> pieces(1);
+  for (const char16_t unit : units) {
+    if (unit == u'\0') {
       pieces.emplace_back();
     } else {
       pieces.back().push_back(unit);
     }
   }
-  std::wstring program = std::move(pieces.front());
-  std::erase(program, L'"');
-  const std::vector<std::wstring> arguments(pieces.begin() + 1, pieces.end());
+  std::u16string program = std::move(pieces.front());
+  std::erase(program, u'"');
+  const std::vector<std::u16string> arguments(pieces.begin() + 1, pieces.end());
 
-  const talvex::Result<std::wstring> line = talvex::build_command_line(program, arguments);
+  const talvex::Result<std::u16string> line = talvex::build_command_line(program, arguments);
   require(line.ok());
-  const std::vector<std::wstring> split = talvex::split_command_line(line.value());
+  const std::vector<std::u16string> split = talvex::split_command_line(line.value());
   require(split.size() == arguments.size() + 1);
   require(split.front() == program);
   require(std::equal(arguments.begin(), arguments.end(), split.begin() + 1));

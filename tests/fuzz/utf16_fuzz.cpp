@@ -1,5 +1,6 @@
 // UTF-16 to UTF-8 and back: always valid UTF-8, every unpaired surrogate (and nothing else)
-// replaced by U+FFFD; and UTF-8 of any bytes gives well-formed UTF-16.
+// replaced by U+FFFD, the rest encoded as the C library encodes it; and UTF-8 of any bytes gives
+// well-formed UTF-16, exactly the C library's for valid input.
 #include <cstddef>
 #include <cstdint>
 
@@ -10,17 +11,17 @@ using talvex::fuzz::require;
 
 namespace {
 
-bool is_high(wchar_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool is_low(wchar_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+bool is_high(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // `units` with each unpaired surrogate replaced, computed apart from the code under test.
-std::wstring with_unpaired_replaced(const std::wstring& units) {
-  std::wstring out = units;
+std::u16string with_unpaired_replaced(const std::u16string& units) {
+  std::u16string out = units;
   for (std::size_t i = 0; i < out.size(); ++i) {
     if (is_high(out[i]) && i + 1 < out.size() && is_low(out[i + 1])) {
       ++i;
     } else if (is_high(out[i]) || is_low(out[i])) {
-      out[i] = static_cast<wchar_t>(0xFFFD);
+      out[i] = u'\uFFFD';
     }
   }
   return out;
@@ -29,18 +30,22 @@ std::wstring with_unpaired_replaced(const std::wstring& units) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::wstring units = talvex::fuzz::utf16_units(data, size);
+  const std::u16string units = talvex::fuzz::utf16_units(data, size);
   const std::string utf8 = talvex::to_utf8(units);
   require(talvex::fuzz::is_valid_utf8(utf8));
-  const std::wstring expected = with_unpaired_replaced(units);
-  require(talvex::to_wide(utf8) == expected);
+  const std::u16string expected = with_unpaired_replaced(units);
+  require(talvex::to_utf16(utf8) == expected);
   require(talvex::has_unpaired_surrogate(units) == (expected != units));
+  require(talvex::fuzz::oracle_utf8(expected) == utf8);
 
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const std::wstring wide = talvex::to_wide(bytes);
+  const std::u16string wide = talvex::to_utf16(bytes);
   require(!talvex::has_unpaired_surrogate(wide));
   const std::string back = talvex::to_utf8(wide);
   require(talvex::fuzz::is_valid_utf8(back));
-  if (talvex::fuzz::is_valid_utf8(bytes)) require(back == bytes);
+  if (const auto oracle = talvex::fuzz::oracle_utf16(bytes)) {
+    require(wide == *oracle);
+    require(back == bytes);
+  }
   return 0;
 }

@@ -4,8 +4,8 @@
 #include <iostream>
 
 #include "hardening/hardening_fixture.h"
-#include "log/run_log.h"
-#include "main/run_update.h"
+#include "log/run_log_win.h"
+#include "main/run_update_win.h"
 
 namespace talvex::test {
 namespace {
@@ -189,10 +189,11 @@ TEST_F(TemporaryDirectory, WithoutATemporaryDirectoryTheRunGoesOnWithoutALog) {
   for (const Case& c : cases) {
     kill_all(full_path(app_));
     UpdaterOptions options;
-    options.installer = c.installer;
-    options.app_exe = app_;
+    options.installer = test::u16(c.installer);
+    options.app_exe = test::u16(app_);
     options.wait_pid = 0x7FFFFFF0;  // no such process: gone at once
-    EXPECT_EQ(perform_update(options, no_log, quick), c.status) << to_utf8(c.installer);
+    EXPECT_EQ(perform_update(options, system_update_steps(no_log, quick)), c.status)
+        << to_utf8(c.installer);
     EXPECT_TRUE(app_runs_eventually()) << to_utf8(c.installer);
   }
   kill_all(full_path(root_ + L"\\hanging-setup.exe"));
@@ -203,8 +204,9 @@ TEST_F(TemporaryDirectory, WithoutATemporaryDirectoryTheRunGoesOnWithoutALog) {
   // log (which other runs may share) never names these installers.
   EXPECT_TRUE(files_ending_in(root_, L".log").empty());
   EXPECT_FALSE(file_exists(full_path(L"talvex-updater.log")));
-  if (const std::optional<std::wstring> shared = default_log_path()) {
-    EXPECT_EQ(read_file(*shared).value_or("").find(to_utf8(root_)), std::string::npos);
+  if (const std::optional<std::u16string> shared = default_log_path()) {
+    EXPECT_EQ(read_file(std::wstring(as_wide(*shared))).value_or("").find(to_utf8(root_)),
+              std::string::npos);
   }
 }
 

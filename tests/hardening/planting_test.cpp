@@ -71,8 +71,9 @@ TEST_F(DllSearch, RestrictingTheSearchToSystem32KeepsPlantedLibrariesOut) {
     EXPECT_EQ(restricted.status, static_cast<DWORD>(ERROR_MOD_NOT_FOUND)) << to_utf8(name);
     const ProbeResult classic = probe(L"default", name);
     EXPECT_EQ(classic.status, 0u) << to_utf8(name);
-    EXPECT_TRUE(ascii_iequals(to_wide(classic.loaded_from),
-                              (name == L"talvex-planted.dll" ? probe_dir_ : cwd_) + L"\\" + name))
+    EXPECT_TRUE(ascii_iequals(
+        to_utf16(classic.loaded_from),
+        test::u16((name == L"talvex-planted.dll" ? probe_dir_ : cwd_) + L"\\" + name)))
         << classic.loaded_from;
   }
   EXPECT_TRUE(file_exists(probe_dir_ + L"\\talvex-planted.dll.loaded"));
@@ -87,7 +88,7 @@ TEST_F(DllSearch, RestrictingTheSearchToSystem32KeepsPlantedLibrariesOut) {
     const ProbeResult restricted = probe(L"restricted", name);
     if (restricted.status == 0) {
       EXPECT_TRUE(
-          ascii_iequals(to_wide(restricted.loaded_from.substr(0, system.size())), to_wide(system)))
+          ascii_iequals(to_utf16(restricted.loaded_from.substr(0, system.size())), to_utf16(system)))
           << restricted.loaded_from;
     }
     EXPECT_FALSE(file_exists(marker)) << to_utf8(name);

@@ -19,7 +19,8 @@
 //                      three space-separated words (none, disk, char, pipe, or other for a
 //                      handle that is no stream at all) and a line feed, to <path>
 //   crash              die of an unhandled access violation (a real one: no handler ends the
-//                      process); the system's fault dialog is suppressed so nothing waits for a user
+//                      process); the system's fault dialog is suppressed so nothing waits for a
+//                      user
 // Paths in the script are UTF-8. Without a script the stub exits 0 at once.
 #include <windows.h>
 
@@ -27,30 +28,21 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/wide_win.h"
+
 namespace {
 
 std::wstring widen(const std::string& utf8) {
-  if (utf8.empty()) return {};
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-  return out;
+  return std::wstring(talvex::as_wide(talvex::to_utf16(utf8)));
 }
 
-std::string narrow(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr,
-                      nullptr);
-  return out;
-}
+std::string narrow(const std::wstring& wide) { return talvex::to_utf8(std::wstring_view(wide)); }
 
 std::string read_file(const std::wstring& path) {
   std::string data;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return data;
   char buffer[4096];
   DWORD got = 0;
@@ -60,8 +52,9 @@ std::string read_file(const std::wstring& path) {
 }
 
 void append_file(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -109,8 +102,8 @@ std::wstring script_path() {
 
 // Files opened by "hold" and "lock" stay open until the stub exits.
 void open_and_keep(const std::wstring& path, DWORD share) {
-  CreateFileW(path.c_str(), share == 0 ? GENERIC_READ : GENERIC_READ | DELETE, share, nullptr, share == 0 ? OPEN_ALWAYS : OPEN_EXISTING, 0,
-              nullptr);
+  CreateFileW(path.c_str(), share == 0 ? GENERIC_READ : GENERIC_READ | DELETE, share, nullptr,
+              share == 0 ? OPEN_ALWAYS : OPEN_EXISTING, 0, nullptr);
 }
 
 int wmain() {
@@ -146,7 +139,8 @@ int wmain() {
       GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
       GetSystemTimePreciseAsFileTime(&now);
       const auto units = [](const FILETIME& t) {
-        return std::to_string((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+        return std::to_string((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
+                              t.dwLowDateTime);
       };
       append_file(widen(arg), units(created) + " " + units(now) + "\n");
     } else if (verb == "streams") {

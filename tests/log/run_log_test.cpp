@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "log/run_log.h"
+#include "log/run_log_win.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <map>
 #include <set>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
 #include "base/scoped_handle_win.h"
 #include "base/text.h"
 #include "support/test_support.h"
@@ -23,13 +23,13 @@ TEST(LogPath, DefaultsToTheSystemTemporaryDirectory) {
   wchar_t temp[MAX_PATH + 1];
   const DWORD n = GetTempPathW(MAX_PATH + 1, temp);
   ASSERT_GT(n, 0u);
-  EXPECT_EQ(default_log_path(), std::wstring(temp, n) + L"talvex-updater.log");
-  EXPECT_EQ(prepare_run_log(std::nullopt).path(), default_log_path());
+  EXPECT_EQ(default_log_path(), test::u16(std::wstring(temp, n) + L"talvex-updater.log"));
+  EXPECT_EQ(prepare_log(std::nullopt).path(), default_log_path());
 }
 
 TEST(LogLine, AppendsOneTimestampedLinePerCall) {
   TestDir dir;
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   const std::uint64_t before = unix_seconds_now();
   log_line(log, "first");
   log_line(log, "caf\xC3\xA9 \xF0\x9F\x98\x80 C:\\path with spaces\\x");
@@ -52,8 +52,8 @@ TEST(LogLine, AppendsOneTimestampedLinePerCall) {
 TEST(PrepareLog, CreatesEveryMissingParentDirectory) {
   TestDir dir;
   const std::wstring path = dir.file(L"one\\two\\run.log");
-  const RunLog log = prepare_run_log(path);
-  EXPECT_EQ(log.path(), path);
+  const RunLog log = prepare_log(test::u16(path));
+  EXPECT_EQ(log.path(), test::u16(path));
   EXPECT_TRUE(test::file_exists(dir.file(L"one\\two")));
   EXPECT_FALSE(test::file_exists(path));  // the file itself comes with the first line
   log_line(log, "hello");
@@ -61,7 +61,7 @@ TEST(PrepareLog, CreatesEveryMissingParentDirectory) {
 
   // Mixed separators and an existing directory are fine too.
   const std::wstring mixed = dir.file(L"one/three//run.log");
-  log_line(prepare_run_log(mixed), "mixed");
+  log_line(prepare_log(test::u16(mixed)), "mixed");
   EXPECT_EQ(test::log_messages(dir.file(L"one\\three\\run.log")),
             std::vector<std::string>{"mixed"});
 }
@@ -70,13 +70,13 @@ TEST(PrepareLog, FailuresOnlyLoseLines) {
   TestDir dir;
   // The parent "directory" is a file: it cannot be created, and the lines are dropped quietly.
   ASSERT_TRUE(test::write_file(dir.file(L"blocker"), "x"));
-  const RunLog blocked = prepare_run_log(dir.file(L"blocker\\sub\\run.log"));
+  const RunLog blocked = prepare_log(test::u16(dir.file(L"blocker\\sub\\run.log")));
   log_line(blocked, "lost");
   EXPECT_EQ(test::read_file(dir.file(L"blocker")), "x");
 
   // An empty path: nothing is created and every line is lost.
-  const RunLog empty = prepare_run_log(std::wstring());
-  EXPECT_EQ(empty.path(), std::wstring());
+  const RunLog empty = prepare_log(std::u16string());
+  EXPECT_EQ(empty.path(), std::u16string());
   log_line(empty, "lost");
 
   // No path at all (no temporary directory could be found).
@@ -101,7 +101,7 @@ TEST(LogLine, KeepsOlderLinesAcrossRuns) {
 TEST(LogLine, AppendsWhileAnotherProcessReadsOrDeletesTheFile) {
   TestDir dir;
   const std::wstring path = dir.file(L"run.log");
-  const RunLog log(path);
+  const RunLog log(test::u16(path));
   log_line(log, "before");
   // The reader asks for delete access too, as a program that removes the log when it has read
   // it may: the log must share deletion for the next line to get in. It writes its pid once it

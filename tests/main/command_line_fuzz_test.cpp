@@ -51,7 +51,7 @@ TEST(CommandLineFuzz, TheRealExecutableAgreesAndNeverHangs) {
     // Only relative paths, so an accepted run writes its log inside the test directory; no
     // --wait-pid that could name a live process.
     const std::wstring line = random_line(rng, true, i % 10 == 0);
-    const std::vector<std::wstring> args = split_command_line(line);
+    const std::vector<std::u16string> args = split_command_line(test::u16(line));
     const bool accepted = parse_options(std::span(args).subspan(1)).has_value();
     test::SpawnOptions options;
     options.current_dir = dir.path();

@@ -56,7 +56,8 @@ TEST(SplitterOracle, AgreesWithTheCRuntimeOnHandPickedLines) {
   for (const wchar_t* line : lines) {
     const auto expected = test::runtime_argv(dir, line);
     ASSERT_TRUE(expected) << to_utf8(line);
-    EXPECT_EQ(split_command_line(line), *expected) << "line: " << to_utf8(line);
+    EXPECT_EQ(split_command_line(test::u16(line)), test::u16_all(*expected))
+        << "line: " << to_utf8(line);
   }
 }
 
@@ -78,7 +79,7 @@ const WineDeparture kWineDepartures[] = {
 TEST(SplitterOracle, ProgramNameQuotesOnlyToggleEvenWhereWineDeparts) {
   TestDir dir;
   for (const WineDeparture& c : kWineDepartures) {
-    EXPECT_EQ(split_command_line(c.line), c.rules) << to_utf8(c.line);
+    EXPECT_EQ(split_command_line(test::u16(c.line)), test::u16_all(c.rules)) << to_utf8(c.line);
     const auto runtime = test::runtime_argv(dir, c.line);
     ASSERT_TRUE(runtime) << to_utf8(c.line);
     EXPECT_EQ(*runtime, test::running_under_wine() ? c.wine : c.rules) << to_utf8(c.line);
@@ -93,8 +94,8 @@ TEST(SplitterOracle, AgreesWithTheCRuntimeOnGeneratedLines) {
     const std::wstring line = random_command_line(rng);
     const auto expected = test::runtime_argv(dir, line);
     ASSERT_TRUE(expected) << to_utf8(line);
-    const auto ours = split_command_line(line);
-    if (ours != *expected) {
+    const auto ours = split_command_line(test::u16(line));
+    if (ours != test::u16_all(*expected)) {
       ++disagreements;
       ADD_FAILURE() << "line: [" << to_utf8(line) << "]";
     }

@@ -1,5 +1,5 @@
 // The existence check that decides whether the application can be relaunched.
-#include "base/file_check.h"
+#include "base/file_check_win.h"
 
 #include <gtest/gtest.h>
 

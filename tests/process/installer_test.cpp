@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
 #include "base/text.h"
 #include "log/run_log.h"
 #include "process/process_win.h"
@@ -28,7 +28,7 @@ class RunInstallerTest : public ::testing::Test {
   std::vector<std::string> messages() const { return log_messages(dir_.file(L"run.log")); }
 
   TestDir dir_;
-  RunLog log_{dir_.file(L"run.log")};
+  RunLog log_{test::u16(dir_.file(L"run.log"))};
 };
 
 // Each stub exits at once, so most often before the first query; either way there is no line
@@ -49,9 +49,9 @@ TEST_F(RunInstallerTest, ReportsTheExitCodeAndSucceedsOnlyOnZero) {
   ASSERT_TRUE(test::make_dirs(folder));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
-    const std::wstring setup = folder + L"\\setup " + to_wide(c.code) + L".exe";
+    const std::wstring setup = folder + L"\\setup " + test::wide(to_utf16(c.code)) + L".exe";
     const std::wstring record = setup + L".txt";
-    const RunLog log(setup + L".log");
+    const RunLog log(test::u16(setup + L".log"));
     ASSERT_TRUE(test::make_stub(setup, "record " + to_utf8(record) + "\nexit " + c.code));
 
     EXPECT_EQ(run_installer(setup, log, milliseconds(60'000), milliseconds(50)), c.success);
@@ -59,7 +59,7 @@ TEST_F(RunInstallerTest, ReportsTheExitCodeAndSucceedsOnlyOnZero) {
     // The path with spaces is one argument to the child and shows unquoted in the log.
     EXPECT_EQ(test::recorded_runs(record),
               (std::vector<std::vector<std::wstring>>{{setup, L"/UPDATE", L"/S", L"/R"}}));
-    EXPECT_EQ(log_messages(*log.path()),
+    EXPECT_EQ(log_messages(test::wide(*log.path())),
               (std::vector<std::string>{"running installer: " + to_utf8(setup) + " /UPDATE /S /R",
                                         std::string("installer exited: ") + c.status}));
   }
@@ -127,11 +127,11 @@ TEST_F(RunInstallerTest, UnstartablePackagesEndInASpawnErrorAtOnce) {
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(to_utf8(c.path));
-    const RunLog log(dir_.file(L"bad" + std::to_wstring(n++) + L".log"));
+    const RunLog log(test::u16(dir_.file(L"bad" + std::to_wstring(n++) + L".log")));
     const MonotonicTime start = monotonic_now();
     EXPECT_FALSE(run_installer(c.path, log, milliseconds(60'000), milliseconds(50)));
     EXPECT_LT(elapsed_ms(start), 5000);
-    const auto lines = log_messages(*log.path());
+    const auto lines = log_messages(test::wide(*log.path()));
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "running installer: " + to_utf8(c.path) + " /UPDATE /S /R");
     if (c.error.empty()) {

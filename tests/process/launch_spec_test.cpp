@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "base/error_text.h"
+#include "base/error_text_win.h"
 #include "base/text.h"
 #include "log/run_log.h"
 #include "process/process_win.h"
@@ -25,7 +25,7 @@ Result<ChildProcess> record_launch(const LaunchSpec& spec) {
 TEST(LaunchSpecs, EachOperationStartsItsChildWithoutAConsoleAndWithItsOwnStreams) {
   using std::chrono::milliseconds;
   test::TestDir dir;
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   const std::wstring app = test::bin_file(L"argv_echo.exe");  // exists, so it is started
   g_launched.clear();
   EXPECT_FALSE(run_installer(L"C:\\u\\setup.exe", log, milliseconds(60'000), milliseconds(50),
@@ -36,15 +36,15 @@ TEST(LaunchSpecs, EachOperationStartsItsChildWithoutAConsoleAndWithItsOwnStreams
   refresh_icon_cache(log, milliseconds(60'000), &record_launch);
 
   const struct {
-    std::wstring program;
-    std::vector<std::wstring> arguments;
+    std::u16string program;
+    std::vector<std::u16string> arguments;
     StdStream streams;
   } expected[] = {
-      {L"C:\\u\\setup.exe", {L"/UPDATE", L"/S", L"/R"}, StdStream::kNull},
-      {L"msiexec.exe", {L"/i", L"C:\\u\\Setup.MSI", L"/passive", L"/norestart"}, StdStream::kNull},
-      {app, {}, StdStream::kNull},
-      {L"ie4uinit.exe", {L"-ClearIconCache"}, StdStream::kInherit},
-      {L"ie4uinit.exe", {L"-show"}, StdStream::kInherit},
+      {u"C:\\u\\setup.exe", {u"/UPDATE", u"/S", u"/R"}, StdStream::kNull},
+      {u"msiexec.exe", {u"/i", u"C:\\u\\Setup.MSI", u"/passive", u"/norestart"}, StdStream::kNull},
+      {test::u16(app), {}, StdStream::kNull},
+      {u"ie4uinit.exe", {u"-ClearIconCache"}, StdStream::kInherit},
+      {u"ie4uinit.exe", {u"-show"}, StdStream::kInherit},
   };
   ASSERT_EQ(g_launched.size(), std::size(expected));
   for (size_t i = 0; i < g_launched.size(); ++i) {
@@ -60,7 +60,7 @@ TEST(LaunchSpecs, EachOperationStartsItsChildWithoutAConsoleAndWithItsOwnStreams
   // A launcher's error is reported like any failed start; the icon utility's leaves no line.
   const std::string denied = error_text(Error::os(ERROR_ACCESS_DENIED));
   EXPECT_EQ(
-      test::log_messages(*log.path()),
+      test::log_messages(test::wide(*log.path())),
       (std::vector<std::string>{
           "running installer: C:\\u\\setup.exe /UPDATE /S /R",
           "ERROR: failed to spawn installer: " + denied,

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/error_text.h"
+#include "base/error_text_win.h"
 #include "base/text.h"
 #include "process/process_win.h"
 #include "support/test_support.h"
@@ -32,8 +32,8 @@ class StdHandleOverride {
 
 LaunchSpec spec(std::wstring program, std::vector<std::wstring> arguments = {}) {
   LaunchSpec result;
-  result.program = std::move(program);
-  result.arguments = std::move(arguments);
+  result.program = test::u16(program);
+  result.arguments = test::u16_all(arguments);
   return result;
 }
 
@@ -164,7 +164,7 @@ TEST(LaunchErrors, FailuresAreValuesWithTheTextsTheLogShows) {
   Result<ChildProcess> missing = launch(spec(dir.file(L"missing.exe")));
   ASSERT_FALSE(missing.ok());
   EXPECT_EQ(missing.error(), Error::os(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(error_text(missing.error()), test::system_message(2) + " (os error 2)");
+  EXPECT_THAT(error_text(missing.error()), test::is_os_error_text(2));
   const std::wstring nul(L"a\0b", 3);
   EXPECT_EQ(error_text(launch(spec(test::bin_file(L"argv_echo.exe"), {L"ok", nul})).error()),
             "nul byte found in provided data");

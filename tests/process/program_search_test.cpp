@@ -12,7 +12,7 @@ using test::TestDir;
 
 LaunchSpec spec(std::wstring program) {
   LaunchSpec result;
-  result.program = std::move(program);
+  result.program = test::u16(program);
   return result;
 }
 

@@ -15,7 +15,7 @@ namespace talvex::test {
 
 inline std::vector<std::wstring> split_command_line(const std::string& utf8_line) {
   std::vector<std::wstring> arguments;
-  const std::wstring line = to_wide(utf8_line);
+  const std::wstring line = wide(to_utf16(utf8_line));
   int count = 0;
   wchar_t** argv = ::CommandLineToArgvW(line.c_str(), &count);
   if (argv == nullptr) return arguments;

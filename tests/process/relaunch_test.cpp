@@ -52,7 +52,7 @@ TEST(RelaunchApp, StartsTheAppDetachedWithoutArgumentsAndLogsThePathAsGiven) {
   ASSERT_TRUE(test::make_stub(app, "record " + to_utf8(record) + "\nforever\n"));
   // Forward slashes and another letter case: logged as written, started as written.
   const std::wstring given = dir.path() + L"/ünïcode Ω/APP.exe";
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   // The image path as the process list shows it: the absolute form of the path it was started by.
   const std::wstring image = test::full_path(given);
   const AtEnd stop([&] { test::kill_all(image); });
@@ -84,7 +84,7 @@ TEST(RelaunchApp, ReportsUnusablePathsAsMissing) {
       dir.file(std::wstring(L"App") + static_cast<wchar_t>(0xD800) + L".exe"),
       dir.file(L"App.exe") + std::wstring(1, L'\0') + L"x",
   };
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   for (const std::wstring& path : paths) relaunch_app(path, log);
   EXPECT_EQ(test::log_messages(dir.file(L"run.log")), Lines(paths.size(), kMissing));
 }
@@ -102,7 +102,7 @@ TEST(RelaunchApp, ChecksExistenceAgainstTheCurrentDirectoryNotTheProgramSearch) 
     DeleteFileW((beside.substr(0, beside.size() - 4) + L".stub").c_str());
   });
   ASSERT_TRUE(test::make_stub(beside, "record " + to_utf8(record) + "\n"));
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   {
     CurrentDirectory in(cwd.path());
     relaunch_app(name, log);
@@ -117,7 +117,7 @@ TEST(RelaunchApp, BareNameOnlyInTheCurrentDirectoryIsNotFound) {
   const std::wstring name = L"talvex-relaunch-bare.exe";
   const std::wstring record = dir.file(L"record.txt");
   ASSERT_TRUE(test::make_stub(dir.file(name), "record " + to_utf8(record) + "\n"));
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   {
     CurrentDirectory in(dir.path());
     relaunch_app(name, log);
@@ -133,7 +133,7 @@ TEST(RelaunchApp, ReportsTheSystemErrorWhenTheFileCannotBeStarted) {
   // Not a program (and without the Unix execute bit, which would make Wine run it anyway).
   const std::wstring app = dir.file(L"Broken.exe");
   ASSERT_TRUE(test::write_file(app, "this is not a program\r\n"));
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   relaunch_app(app, log);
   const std::vector<std::string> messages = test::log_messages(dir.file(L"run.log"));
   ASSERT_EQ(messages.size(), 1u);
@@ -141,10 +141,9 @@ TEST(RelaunchApp, ReportsTheSystemErrorWhenTheFileCannotBeStarted) {
   EXPECT_EQ(messages[0].substr(0, prefix.size()), prefix) << messages[0];
   const size_t os = messages[0].rfind(" (os error ");
   ASSERT_NE(os, std::string::npos) << messages[0];
-  EXPECT_EQ(messages[0].back(), ')');
-  const DWORD code = std::strtoul(messages[0].c_str() + os + 11, nullptr, 10);
-  EXPECT_NE(code, 0u);
-  EXPECT_EQ(messages[0].substr(prefix.size(), os - prefix.size()), test::system_message(code));
+  const std::int64_t code = std::strtoll(messages[0].c_str() + os + 11, nullptr, 10);
+  EXPECT_NE(code, 0);
+  EXPECT_THAT(messages[0].substr(prefix.size()), test::is_os_error_text(code));
 }
 
 }  // namespace

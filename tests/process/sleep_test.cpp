@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
 
 namespace talvex {
 namespace {

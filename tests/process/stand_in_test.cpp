@@ -33,7 +33,7 @@ class StandInTest : public ::testing::Test {
   }
 
   TestDir dir_;
-  RunLog log_{dir_.file(L"run.log")};
+  RunLog log_{test::u16(dir_.file(L"run.log"))};
 };
 
 TEST_F(StandInTest, IconRefreshRunsClearThenShowOneAfterTheOther) {

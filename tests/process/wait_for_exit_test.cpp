@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
 #include "base/scoped_handle_win.h"
 #include "process/process_win.h"
 #include "support/test_support.h"

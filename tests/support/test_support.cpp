@@ -45,7 +45,7 @@ TestDir::TestDir(std::wstring_view suffix) {
   for (char& c : name) {
     if (c == '/' || c == '\\' || c == ':') c = '_';
   }
-  path_ = full_path(to_wide(name) + std::wstring(suffix));
+  path_ = full_path(wide(to_utf16(name)) + std::wstring(suffix));
   remove_tree(path_);
   EXPECT_TRUE(make_dirs(path_)) << name;
 }
@@ -181,7 +181,8 @@ std::wstring environment_with(
     const std::wstring& name = change.first;
     std::erase_if(entries, [&](const std::wstring& entry) {
       const size_t eq = entry.find(L'=', 1);
-      return eq != std::wstring::npos && ascii_iequals(entry.substr(0, eq), name);
+      return eq != std::wstring::npos &&
+             ascii_iequals(as_utf16(entry).substr(0, eq), as_utf16(name));
     });
     if (change.second) entries.push_back(name + L"=" + *change.second);
   }
@@ -302,7 +303,7 @@ std::vector<DWORD> pids_running(const std::wstring& image) {
     wchar_t name[32768];
     DWORD size = 32768;
     if (QueryFullProcessImageNameW(process.get(), 0, name, &size) &&
-        ascii_iequals(std::wstring_view(name, size), image)) {
+        ascii_iequals(as_utf16(std::wstring_view(name, size)), as_utf16(image))) {
       pids.push_back(entry.th32ProcessID);
     }
   }
@@ -318,13 +319,14 @@ void kill_all(const std::wstring& image) {
   }
 }
 
-std::string system_message(DWORD code) {
-  wchar_t buffer[2048];
-  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, buffer, 2048, nullptr);
-  while (n > 0 && std::wstring_view(L" \t\f\r\n").find(buffer[n - 1]) != std::wstring_view::npos)
-    --n;
-  return to_utf8(std::wstring_view(buffer, n));
+::testing::Matcher<const std::string&> is_os_error_text(std::int64_t code) {
+  const std::string suffix = " (os error " + std::to_string(code) + ")";
+  return ::testing::Truly([suffix](const std::string& text) {
+    if (text.size() <= suffix.size() || !text.ends_with(suffix)) return false;
+    // The message itself is there, trimmed (some system messages span lines inside).
+    const char last = text[text.size() - suffix.size() - 1];
+    return std::string_view(" \t\f\r\n").find(last) == std::string_view::npos;
+  });
 }
 
 namespace {

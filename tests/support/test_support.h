@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gmock/gmock.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,8 +14,23 @@
 #include <vector>
 
 #include "base/scoped_handle_win.h"
+#include "base/wide_win.h"
 
 namespace talvex::test {
+
+// A copy of Windows text as the platform-free code holds it.
+[[nodiscard]] inline std::u16string u16(std::wstring_view text) {
+  return std::u16string(as_utf16(text));
+}
+// A copy of platform-free text for the Win32 calls and the helpers here.
+[[nodiscard]] inline std::wstring wide(std::u16string_view text) {
+  return std::wstring(as_wide(text));
+}
+[[nodiscard]] inline std::vector<std::u16string> u16_all(const std::vector<std::wstring>& texts) {
+  std::vector<std::u16string> copies;
+  for (const std::wstring& text : texts) copies.push_back(u16(text));
+  return copies;
+}
 
 // The directory holding the test programs, the helpers and talvex-updater.exe (no trailing
 // backslash).
@@ -124,9 +141,8 @@ bool eventually(Pred pred, DWORD timeout_ms) {
 // The absolute form of a path.
 [[nodiscard]] std::wstring full_path(const std::wstring& path);
 
-// The system's message for a Win32 error code as FormatMessageW gives it, trailing white space
-// trimmed, in UTF-8 ("" when there is none). The wording differs between Windows and Wine, so
-// tests compare error texts against this instead of spelling messages out.
-[[nodiscard]] std::string system_message(DWORD code);
+// The structure of the log's text for a system error: the system's message (trimmed; its wording
+// differs between Windows versions and Wine) followed by " (os error <code>)".
+[[nodiscard]] ::testing::Matcher<const std::string&> is_os_error_text(std::int64_t code);
 
 }  // namespace talvex::test

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <iostream>
 
-#include "base/clock.h"
+#include "base/clock_win.h"
 #include "main/run_update.h"
 
 namespace talvex::test {
