@@ -20,6 +20,12 @@ namespace {
 // write at the current end of file atomically, so two writers (or a reader that truncates and a
 // writer) cannot overwrite each other's lines.
 constexpr DWORD kAppendAccess = 0x120114;
+// A sharing or lock violation on the log is nearly always another program (a backup, indexing
+// or antivirus tool) holding the file for a moment. The open is retried for up to this long in
+// all before the line is dropped: long enough for such a tool, short enough that a file held
+// for good costs the run little.
+constexpr std::chrono::milliseconds kLogOpenRetryBudget{100};
+constexpr std::chrono::milliseconds kLogOpenRetryPause{20};
 
 using GetTempPath2WFn = DWORD(WINAPI*)(DWORD, LPWSTR);
 
@@ -64,6 +70,22 @@ void create_dir_all(const std::u16string& dir) {
   }
 }
 
+// The log opened for appending, or an invalid handle when it cannot be opened (after retries
+// while another program holds it).
+ScopedFileHandle open_for_append(const std::u16string& path) {
+  const MonotonicTime give_up = monotonic_now() + kLogOpenRetryBudget;
+  for (;;) {
+    // Not inheritable (no security attributes), so children never hold the log open.
+    ScopedFileHandle file(
+        ::CreateFileW(as_wide_cstr(path), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+    if (file) return file;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return file;
+    if (monotonic_now() + kLogOpenRetryPause > give_up) return file;
+    sleep_with_system_timer(kLogOpenRetryPause);
+  }
+}
+
 }  // namespace
 
 std::optional<std::u16string> default_log_path() { return log_path_in(system_temp_dir()); }
@@ -82,10 +104,8 @@ void log_line(const RunLog& log, std::string_view message) {
   // concurrent reader or writer never sees half of it.
   const std::string line = format_log_line(unix_seconds_now(), message);
   // The file is opened and closed for every line: each line is on disk once we return, even if
-  // we are killed next, and nobody is locked out of the file between lines. The handle is not
-  // inheritable, so children never hold the log open.
-  ScopedFileHandle file(::CreateFileW(as_wide_cstr(*path), kAppendAccess, kShareAll, nullptr,
-                                      OPEN_ALWAYS, 0, nullptr));
+  // we are killed next, and nobody is locked out of the file between lines.
+  const ScopedFileHandle file = open_for_append(*path);
   if (!file) return;
   // A line that could not be written whole is lost; the run goes on either way.
   static_cast<void>(write_all(file.get(), line));

@@ -38,6 +38,9 @@ bool run_installer(std::wstring_view installer, const RunLog& log,
   for (;;) {
     const Result<std::optional<DWORD>> status = try_wait(child.value());
     if (!status) {
+      // The run now reports failure and brings the old version back; an installer left running
+      // unwatched could go on replacing its files under it, so it is stopped as on a timeout.
+      static_cast<void>(kill(child.value()));
       log_line(log, "ERROR: waiting installer: " + error_text(status.error()));
       return false;
     }

@@ -92,8 +92,9 @@ using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
 // ---------------------------------------------------------------------------------------------
 // Waiting for the application to exit
 
-// True when the process `pid` is gone (or cannot be opened or waited on); false when it was
-// still running once `limit` whole seconds had passed. Writes nothing.
+// True when the process `pid` is gone (no such process, or it cannot be waited on); false when
+// it was still running once `limit` whole seconds had passed. A process the updater may not
+// open still exists and is waited for. Writes nothing.
 [[nodiscard]] bool wait_for_exit(DWORD pid, std::chrono::seconds limit = kAppExitTimeLimit,
                                  std::chrono::milliseconds poll_interval = kPollInterval);
 

@@ -7,15 +7,29 @@
 namespace talvex {
 namespace {
 
-// One probe: true only when the process could be opened and has not yet ended. The handle is
-// opened and closed per probe, so the updater never keeps an exited application's process
-// object (and with it its pid) alive. A pid that cannot be opened (no such process, access
-// denied, pid 0) counts as gone, as does a failed wait: waiting longer could not help.
+// One probe: true while a process with this id exists and has not ended. The handle is opened
+// and closed per probe, so the updater never keeps an exited application's process object (and
+// with it its pid) alive. A pid that does not exist (error 87), pid 0, or a failed wait counts
+// as gone: waiting longer could not help.
+//
+// Access denied is different: it means a process with that id exists, but its security (an
+// elevated or another user's application) withholds the right to wait on it. Treating it as
+// gone would start the installer while the application still runs, so the probe falls back to
+// the limited-query right alone and reads the exit code. A process that exited with code 259
+// (STILL_ACTIVE) cannot be told from a running one that way; it is then taken as running until
+// the time limit, which only delays the installer. When even that open is denied, the process
+// is taken as running for the same reason.
 bool process_is_running(DWORD pid) {
   ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE,
                                      /*bInheritHandle=*/FALSE, pid));
-  if (!process) return false;
-  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  if (process) return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+  if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
+  ScopedHandle query_only(
+      ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, /*bInheritHandle=*/FALSE, pid));
+  if (!query_only) return ::GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD exit_code = 0;
+  if (!::GetExitCodeProcess(query_only.get(), &exit_code)) return false;
+  return exit_code == STILL_ACTIVE;
 }
 
 }  // namespace
