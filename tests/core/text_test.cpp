@@ -23,6 +23,10 @@ TEST(ToUtf8, EncodesEveryLengthAndReplacesUnpairedSurrogates) {
   const wchar_t two_highs_then_low[] = {static_cast<wchar_t>(0xD83D), static_cast<wchar_t>(0xD83D),
                                         static_cast<wchar_t>(0xDE00), 0};
   EXPECT_EQ(to_utf8(two_highs_then_low), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
+  // The first and last units of both surrogate ranges pair up: U+10000 and U+10FFFF.
+  const wchar_t range_ends[] = {static_cast<wchar_t>(0xD800), static_cast<wchar_t>(0xDC00),
+                                static_cast<wchar_t>(0xDBFF), static_cast<wchar_t>(0xDFFF), 0};
+  EXPECT_EQ(to_utf8(range_ends), "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
 }
 
 TEST(ToWide, RoundTripsValidTextAndReplacesInvalidBytes) {
