@@ -26,6 +26,9 @@ TEST(BuildCommandLine, QuotesWhatTheRuntimeWouldSplitEscapesQuotesAndRefusesNul)
   EXPECT_EQ(command_line({L"a\\\\\"b", L"x \\\\\"y"}),
             program + L" a\\\\\\\\\\\"b \"x \\\\\\\\\\\"y\"");
   EXPECT_EQ(command_line({L"", L"\t", L"a\\\\b", L"\""}), program + L" \"\" \"\t\" a\\\\b \\\"");
+  // The count starts again after each quote: a quote or the closing quote right after an escaped
+  // one has no backslashes of its own to double.
+  EXPECT_EQ(command_line({L"\\\"\"", L"x \\\""}), program + L" \\\\\\\"\\\" \"x \\\\\\\"\"");
   const std::wstring with_nul(L"a\0b", 3);
   EXPECT_EQ(command_line({L"ok", with_nul}), L"<error>");
   EXPECT_EQ(build_command_line(with_nul, {}).error().kind, Error::Kind::kNulByte);
@@ -42,10 +45,11 @@ TEST(SplitPathList, QuotedRunsKeepSemicolonsAndEmptyEntriesVanish) {
 
 TEST(ResolveProgram, PathRulesNamelessAndNulPrograms) {
   std::vector<std::wstring> probed;
-  const ProgramLookup lookup{[] { return std::vector<std::wstring>{}; },
+  const ProgramLookup lookup{[] { return std::vector<std::wstring>{L"C:\\d"}; },
                              [&](const std::wstring& path) {
                                probed.push_back(path);
-                               return path == L"C:\\d\\setup.exe" || path == L"rel\\tool.exe";
+                               return path == L"C:\\d\\setup.exe" || path == L"rel\\tool.exe" ||
+                                      path == L"C:\\d\\tool.v2";
                              }};
   auto resolve = [&](std::wstring_view program) {
     Result<std::wstring> file = resolve_program(program, lookup);
@@ -58,6 +62,9 @@ TEST(ResolveProgram, PathRulesNamelessAndNulPrograms) {
   EXPECT_EQ(resolve(L"rel\\tool"), "rel\\tool.exe");
   EXPECT_EQ(resolve(L"C:/d/app.msi"), "C:/d/app.msi");
   EXPECT_EQ(probed.back(), L"C:/d/app.msi.exe");
+  // A bare name is searched for with ".exe" added only when it has no dot of its own.
+  EXPECT_EQ(resolve(L"setup"), "C:\\d\\setup.exe");
+  EXPECT_EQ(resolve(L"tool.v2"), "C:\\d\\tool.v2");
   // In the verbatim form "/" is part of the name.
   EXPECT_EQ(resolve(L"\\\\?\\C:\\x/"), "\\\\?\\C:\\x/");
   const std::string no_name = "error " + std::to_string(int(Error::Kind::kNoFileName));
