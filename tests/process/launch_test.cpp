@@ -140,23 +140,38 @@ TEST(LaunchStreams, NullDeviceInheritedHandlesAndAbsentOnes) {
   }
   // A stale value that now names an unrelated object of ours (here a named event) is no stream:
   // the child must not get a handle to that object. It would keep the event alive after ours is
-  // closed, so the name would still open.
-  const std::wstring name = L"talvex-stale-std-handle-" + std::to_wstring(GetCurrentProcessId());
-  ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
-  ASSERT_TRUE(event.valid());
+  // closed, so the name would still open. The event is inheritable, so the second row shows
+  // that a child given no standard handle at all inherits nothing either: with nothing to pass,
+  // inheritance must stay off.
   const std::wstring forever = dir.file(L"forever.exe");
   ASSERT_TRUE(test::make_stub(forever, "forever"));
-  std::optional<Result<ChildProcess>> child;
-  {
-    StdHandleOverride stale(STD_ERROR_HANDLE, event.get());
-    child.emplace(launch(inheriting(spec(forever), &LaunchSpec::std_err)));
+  for (const bool stale : {true, false}) {
+    SCOPED_TRACE(stale ? "stale standard error" : "no standard handles");
+    const std::wstring name = L"talvex-stale-std-handle-" + std::to_wstring(GetCurrentProcessId()) +
+                              (stale ? L"-stale" : L"-none");
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    ScopedHandle event(CreateEventW(&inheritable, TRUE, FALSE, name.c_str()));
+    ASSERT_TRUE(event.valid());
+    // Stale: standard error names the event. None: no standard handle at all, all three asked for.
+    LaunchSpec launched = inheriting(spec(forever), &LaunchSpec::std_err);
+    std::optional<StdHandleOverride> no_in, no_out;
+    if (!stale) {
+      launched.std_in = launched.std_out = StdStream::kInherit;
+      no_in.emplace(STD_INPUT_HANDLE, nullptr);
+      no_out.emplace(STD_OUTPUT_HANDLE, nullptr);
+    }
+    std::optional<Result<ChildProcess>> child;
+    {
+      StdHandleOverride err(STD_ERROR_HANDLE, stale ? event.get() : nullptr);
+      child.emplace(launch(launched));
+    }
+    ASSERT_TRUE(child->ok());
+    event.reset();
+    EXPECT_FALSE(ScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, name.c_str())).valid())
+        << "the child holds an object of ours that is no stream meant for it";
+    EXPECT_TRUE(kill(child->value()).ok());
+    WaitForSingleObject(child->value().process_handle(), 5000);
   }
-  ASSERT_TRUE(child->ok());
-  event.reset();
-  EXPECT_FALSE(ScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, name.c_str())).valid())
-      << "the child holds the object behind a stale standard handle";
-  EXPECT_TRUE(kill(child->value()).ok());
-  WaitForSingleObject(child->value().process_handle(), 5000);
 }
 
 TEST(LaunchErrors, FailuresAreValuesWithTheTextsTheLogShows) {
