@@ -26,6 +26,9 @@ TEST(BuildCommandLine, QuotesWhatTheRuntimeWouldSplitEscapesQuotesAndRefusesNul)
   EXPECT_EQ(command_line({u"a\\\\\"b", u"x \\\\\"y"}),
             program + u" a\\\\\\\\\\\"b \"x \\\\\\\\\\\"y\"");
   EXPECT_EQ(command_line({u"", u"\t", u"a\\\\b", u"\""}), program + u" \"\" \"\t\" a\\\\b \\\"");
+  // The count starts again after each quote: a quote or the closing quote right after an escaped
+  // one has no backslashes of its own to double.
+  EXPECT_EQ(command_line({u"\\\"\"", u"x \\\""}), program + u" \\\\\\\"\\\" \"x \\\\\\\"\"");
   const std::u16string with_nul(u"a\0b", 3);
   EXPECT_EQ(command_line({u"ok", with_nul}), u"<error>");
   EXPECT_EQ(build_command_line(with_nul, {}).error().kind, Error::Kind::kNulByte);
@@ -42,10 +45,11 @@ TEST(SplitPathList, QuotedRunsKeepSemicolonsAndEmptyEntriesVanish) {
 
 TEST(ResolveProgram, PathRulesNamelessAndNulPrograms) {
   std::vector<std::u16string> probed;
-  const ProgramLookup lookup{[] { return std::vector<std::u16string>{}; },
+  const ProgramLookup lookup{[] { return std::vector<std::u16string>{u"C:\\d"}; },
                              [&](const std::u16string& path) {
                                probed.push_back(path);
-                               return path == u"C:\\d\\setup.exe" || path == u"rel\\tool.exe";
+                               return path == u"C:\\d\\setup.exe" || path == u"rel\\tool.exe" ||
+                                      path == u"C:\\d\\tool.v2";
                              }};
   auto resolve = [&](std::u16string_view program) {
     Result<std::u16string> file = resolve_program(program, lookup);
@@ -58,6 +62,9 @@ TEST(ResolveProgram, PathRulesNamelessAndNulPrograms) {
   EXPECT_EQ(resolve(u"rel\\tool"), "rel\\tool.exe");
   EXPECT_EQ(resolve(u"C:/d/app.msi"), "C:/d/app.msi");
   EXPECT_EQ(probed.back(), u"C:/d/app.msi.exe");
+  // A bare name is searched for with ".exe" added only when it has no dot of its own.
+  EXPECT_EQ(resolve(u"setup"), "C:\\d\\setup.exe");
+  EXPECT_EQ(resolve(u"tool.v2"), "C:\\d\\tool.v2");
   // In the verbatim form "/" is part of the name.
   EXPECT_EQ(resolve(u"\\\\?\\C:\\x/"), "\\\\?\\C:\\x/");
   const std::string no_name = "error " + std::to_string(int(Error::Kind::kNoFileName));

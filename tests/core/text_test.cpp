@@ -14,6 +14,8 @@ TEST(ToUtf8, EncodesEveryLengthAndReplacesUnpairedSurrogates) {
   // A low surrogate before a high one is two unpaired surrogates, not a pair.
   EXPECT_EQ(to_utf8(u"\xDE00\xD83D"), "\xEF\xBF\xBD\xEF\xBF\xBD");
   EXPECT_EQ(to_utf8(u"\xD83D\xD83D\xDE00"), "\xEF\xBF\xBD\xF0\x9F\x98\x80");
+  // The first and last units of both surrogate ranges pair up: U+10000 and U+10FFFF.
+  EXPECT_EQ(to_utf8(u"\xD800\xDC00\xDBFF\xDFFF"), "\xF0\x90\x80\x80\xF4\x8F\xBF\xBF");
 }
 
 TEST(ToUtf16, RoundTripsValidTextAndReplacesInvalidBytes) {

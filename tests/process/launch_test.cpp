@@ -140,23 +140,185 @@ TEST(LaunchStreams, NullDeviceInheritedHandlesAndAbsentOnes) {
   }
   // A stale value that now names an unrelated object of ours (here a named event) is no stream:
   // the child must not get a handle to that object. It would keep the event alive after ours is
-  // closed, so the name would still open.
-  const std::wstring name = L"talvex-stale-std-handle-" + std::to_wstring(GetCurrentProcessId());
-  ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, name.c_str()));
-  ASSERT_TRUE(event.valid());
+  // closed, so the name would still open. The event is inheritable, so the second row shows
+  // that a child given no standard handle at all inherits nothing either: with nothing to pass,
+  // inheritance must stay off.
   const std::wstring forever = dir.file(L"forever.exe");
   ASSERT_TRUE(test::make_stub(forever, "forever"));
-  std::optional<Result<ChildProcess>> child;
-  {
-    StdHandleOverride stale(STD_ERROR_HANDLE, event.get());
-    child.emplace(launch(inheriting(spec(forever), &LaunchSpec::std_err)));
+  for (const bool stale : {true, false}) {
+    SCOPED_TRACE(stale ? "stale standard error" : "no standard handles");
+    const std::wstring name = L"talvex-stale-std-handle-" + std::to_wstring(GetCurrentProcessId()) +
+                              (stale ? L"-stale" : L"-none");
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+    ScopedHandle event(CreateEventW(&inheritable, TRUE, FALSE, name.c_str()));
+    ASSERT_TRUE(event.valid());
+    // Stale: standard error names the event. None: no standard handle at all, all three asked for.
+    LaunchSpec launched = inheriting(spec(forever), &LaunchSpec::std_err);
+    std::optional<StdHandleOverride> no_in, no_out;
+    if (!stale) {
+      launched.std_in = launched.std_out = StdStream::kInherit;
+      no_in.emplace(STD_INPUT_HANDLE, nullptr);
+      no_out.emplace(STD_OUTPUT_HANDLE, nullptr);
+    }
+    std::optional<Result<ChildProcess>> child;
+    {
+      StdHandleOverride err(STD_ERROR_HANDLE, stale ? event.get() : nullptr);
+      child.emplace(launch(launched));
+    }
+    ASSERT_TRUE(child->ok());
+    event.reset();
+    EXPECT_FALSE(ScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, name.c_str())).valid())
+        << "the child holds an object of ours that is no stream meant for it";
+    EXPECT_TRUE(kill(child->value()).ok());
+    WaitForSingleObject(child->value().process_handle(), 5000);
   }
-  ASSERT_TRUE(child->ok());
-  event.reset();
-  EXPECT_FALSE(ScopedHandle(OpenEventW(SYNCHRONIZE, FALSE, name.c_str())).valid())
-      << "the child holds the object behind a stale standard handle";
-  EXPECT_TRUE(kill(child->value()).ok());
-  WaitForSingleObject(child->value().process_handle(), 5000);
+}
+
+// Points this executable's import slot for the function `name` at `replacement` while the
+// object lives. The product's code is linked into the test program, so its calls go through
+// these slots.
+template <typename Function>
+class ImportReplacement {
+ public:
+  ImportReplacement(const char* name, Function replacement) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports =
+        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* dll =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         dll->Name != 0; ++dll) {
+      auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const auto* import =
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (std::strcmp(reinterpret_cast<const char*>(import->Name), name) == 0) {
+          slot_ = &slots->u1.Function;
+        }
+      }
+    }
+    if (slot_ == nullptr) {
+      ADD_FAILURE() << name << " is not imported";
+      return;
+    }
+    original_ = *slot_;
+    write(reinterpret_cast<ULONG_PTR>(replacement));
+  }
+  ~ImportReplacement() {
+    if (slot_ != nullptr) write(original_);
+  }
+  ImportReplacement(const ImportReplacement&) = delete;
+  ImportReplacement& operator=(const ImportReplacement&) = delete;
+
+  [[nodiscard]] Function original() const { return reinterpret_cast<Function>(original_); }
+
+ private:
+  void write(ULONG_PTR value) {
+    DWORD protection = 0;
+    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+  }
+
+  ULONG_PTR* slot_ = nullptr;
+  ULONG_PTR original_ = 0;
+};
+
+// What one launch handed to the system: the handle list put into its attribute list, then what
+// CreateProcessW got, which is refused so that nothing starts.
+struct HandedOver {
+  std::vector<HANDLE> listed;
+  std::wstring application;
+  BOOL inherit = FALSE;
+  std::vector<HANDLE> std_handles;  // those the startup block names, in order, none left out
+  std::string std_kinds;            // what each of the three is: "none", "char", "disk", ...
+};
+HandedOver g_handed_over;
+decltype(&UpdateProcThreadAttribute) g_update_attribute = nullptr;
+
+BOOL WINAPI listing_update_attribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags,
+                                     DWORD_PTR attribute, PVOID value, SIZE_T size, PVOID previous,
+                                     PSIZE_T returned) {
+  if (attribute == PROC_THREAD_ATTRIBUTE_HANDLE_LIST) {
+    const auto* handles = static_cast<const HANDLE*>(value);
+    g_handed_over.listed.assign(handles, handles + size / sizeof(HANDLE));
+  }
+  return g_update_attribute(list, flags, attribute, value, size, previous, returned);
+}
+
+BOOL WINAPI refused_create_process(LPCWSTR application, LPWSTR, LPSECURITY_ATTRIBUTES,
+                                   LPSECURITY_ATTRIBUTES, BOOL inherit, DWORD, LPVOID, LPCWSTR,
+                                   LPSTARTUPINFOW startup, LPPROCESS_INFORMATION) {
+  HandedOver& seen = g_handed_over;
+  seen.application = application != nullptr ? application : L"";
+  seen.inherit = inherit;
+  const bool given = (startup->dwFlags & STARTF_USESTDHANDLES) != 0;
+  for (const HANDLE handle : {startup->hStdInput, startup->hStdOutput, startup->hStdError}) {
+    const char* kind = "none";
+    if (given && handle != nullptr) {
+      seen.std_handles.push_back(handle);
+      const DWORD type = GetFileType(handle);
+      kind = type == FILE_TYPE_CHAR   ? "char"
+             : type == FILE_TYPE_DISK ? "disk"
+             : type == FILE_TYPE_PIPE ? "pipe"
+                                      : "other";
+    }
+    seen.std_kinds += seen.std_kinds.empty() ? kind : std::string(" ") + kind;
+  }
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+// Under Wine a child gets the standard handles its startup block names even when the handle list
+// leaves them out, and no program at a path of 260 units or more can be started at all; so what
+// Windows needs is checked where it is handed over.
+TEST(LaunchBoundary, ExactlyTheStandardHandlesAreListedAndLongPathsTakeTheLongForm) {
+  TestDir dir;
+  const ImportReplacement list_spy("UpdateProcThreadAttribute", &listing_update_attribute);
+  g_update_attribute = list_spy.original();
+  const ImportReplacement refusal("CreateProcessW", &refused_create_process);
+
+  // Our own standard handles: the null device (a character device), a file and a pipe.
+  ScopedFileHandle nul(
+      CreateFileW(L"\\\\.\\NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ScopedFileHandle file(
+      CreateFileW(dir.file(L"out.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  HANDLE read_raw = nullptr;
+  HANDLE write_raw = nullptr;
+  ASSERT_TRUE(nul && file && CreatePipe(&read_raw, &write_raw, nullptr, 0));
+  const ScopedHandle pipe_read(read_raw);
+  const ScopedHandle pipe_write(write_raw);
+  const StdHandleOverride in(STD_INPUT_HANDLE, nul.get());
+  const StdHandleOverride out(STD_OUTPUT_HANDLE, file.get());
+  const StdHandleOverride err(STD_ERROR_HANDLE, pipe_write.get());
+
+  std::wstring deep = dir.path();
+  while (deep.size() < MAX_PATH) deep += L"\\" + std::wstring(60, L'd');
+  LaunchSpec all_inherited = spec(deep + L"\\App.exe");
+  all_inherited.std_in = all_inherited.std_out = all_inherited.std_err = StdStream::kInherit;
+  const struct {
+    LaunchSpec spec;
+    std::wstring application;
+    const char* kinds;
+  } rows[] = {
+      {spec(dir.file(L"App.exe")), dir.file(L"App.exe"), "char char char"},
+      {all_inherited, L"\\\\?\\" + deep + L"\\App.exe", "char disk pipe"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.kinds);
+    g_handed_over = {};
+    EXPECT_EQ(launch(row.spec).error(), Error::os(ERROR_ACCESS_DENIED));
+    const HandedOver& seen = g_handed_over;
+    EXPECT_EQ(seen.application, row.application);
+    EXPECT_EQ(seen.std_kinds, row.kinds);
+    // The system gives the child only what the list names: a standard handle left out of it is
+    // no handle in the child, and a listed one that is no standard handle a leak.
+    EXPECT_EQ(seen.listed, seen.std_handles);
+    EXPECT_TRUE(seen.inherit);
+  }
 }
 
 TEST(LaunchErrors, FailuresAreValuesWithTheTextsTheLogShows) {

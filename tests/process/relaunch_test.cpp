@@ -69,6 +69,37 @@ TEST(RelaunchApp, StartsTheAppDetachedWithoutArgumentsAndLogsThePathAsGiven) {
   EXPECT_EQ(test::pids_running(image).size(), 1u) << "the application should still be running";
 }
 
+// A path of 260 units or more reaches process creation in its "\\?\" form, without which
+// Windows cannot start it. Wine cannot start such a program at all (it fails, starts an earlier
+// one, or crashes), so under Wine the launch tests check the name process creation receives.
+TEST(RelaunchApp, StartsAnAppAtAPathOfMoreThan260Units) {
+  if (test::running_under_wine()) GTEST_SKIP() << "Wine cannot start programs at long paths";
+  TestDir dir;
+  std::wstring deep = dir.path();
+  std::vector<std::wstring> levels;  // in their verbatim form, which the test's own calls need
+  while (deep.size() < MAX_PATH) {
+    deep += L"\\" + std::wstring(60, L'd');
+    levels.push_back(L"\\\\?\\" + deep);
+    ASSERT_TRUE(CreateDirectoryW(levels.back().c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  const std::wstring app = deep + L"\\App.exe";
+  const std::wstring verbatim_app = L"\\\\?\\" + app;
+  const AtEnd remove([&] {
+    // The stub has no script, so it exits at once; its file can be deleted once it has.
+    test::eventually(
+        [&] { return DeleteFileW(verbatim_app.c_str()) || !test::file_exists(verbatim_app); },
+        5000);
+    for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+      RemoveDirectoryW(level->c_str());
+    }
+  });
+  ASSERT_TRUE(test::copy_file(test::bin_file(L"stub.exe"), verbatim_app));
+  const RunLog log(dir.file(L"run.log"));
+  relaunch_app(app, log);
+  EXPECT_EQ(test::log_messages(dir.file(L"run.log")), Lines{"relaunched " + to_utf8(app)});
+}
+
 // Nothing that fails the existence check is started; the next test shows that a bare name
 // would otherwise have been found by the program search.
 TEST(RelaunchApp, ReportsUnusablePathsAsMissing) {

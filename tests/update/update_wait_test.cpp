@@ -42,6 +42,7 @@ TEST(UpdateTimings, TheProductRunsWithItsPublishedLimits) {
   EXPECT_EQ(product.installer_limit, 900s);
   EXPECT_EQ(product.poll_interval, 500ms);
   EXPECT_EQ(product.settle_pause, 5s);
+  EXPECT_EQ(kIconRefreshTimeLimit, 60s);
 }
 
 // The application is probed every 500 ms, so the installer starts within a poll interval (and
