@@ -1,7 +1,7 @@
 export interface StartUpdaterOptions {
   /** Absolute path of the downloaded installer (.exe or .msi). */
   installer: string;
-  /** Absolute path of the log file; omitted: the updater's default in the user's temporary folder. */
+  /** Absolute path of the log file; omitted: the updater's default in the user's temp folder. */
   log?: string;
   /** Absolute path of the application's executable; default: process.execPath. */
   appExe?: string;
@@ -24,7 +24,7 @@ export interface StartedUpdater {
  */
 export function startUpdater(options: StartUpdaterOptions): StartedUpdater;
 
-/** The packaged talvex-updater.exe, taken from app.asar.unpacked when this package lies in app.asar. */
+/** The packaged talvex-updater.exe; from app.asar.unpacked when this package lies in app.asar. */
 export function updaterPath(): string;
 
 export interface LastUpdate {
@@ -33,11 +33,14 @@ export interface LastUpdate {
   finished: boolean;
   /** The installer ended with exit code 0. */
   installed: boolean;
-  /** "exit code: 0", "exit code: 3010", "exit code: 0xc0000005"; null when the installer did not end by itself. */
+  /**
+   * "exit code: 0", "exit code: 3010", "exit code: 0xc0000005"; null when the installer did not
+   * end by itself (or has not yet).
+   */
   installerStatus: string | null;
   /** The run's first error line, "ERROR: ..."; null when there was none. */
   error: string | null;
-  /** Who started the application again: the updater, the installer (its /R switch), or nobody yet. */
+  /** Who started the application again: the updater, the installer (/R), or nobody (yet). */
   relaunchedBy: 'updater' | 'installer' | null;
 }
 

@@ -37,7 +37,8 @@ function checkPath(field, value) {
     throw new TypeError(`talvex-updater: ${field} contains an unpaired surrogate`);
   }
   if (!isAbsoluteWindowsPath(value)) {
-    throw new TypeError(`talvex-updater: ${field} must be an absolute path ("C:\\..." or "\\\\server\\..."): ${value}`);
+    throw new TypeError(
+      `talvex-updater: ${field} must be an absolute path ("C:\\..." or "\\\\server\\..."): ${value}`);
   }
 }
 
@@ -110,6 +111,7 @@ const RELAUNCH_ENDS = ['relaunched ', 'ERROR: app exe missing', 'ERROR: relaunch
 // when the file cannot be read or holds no run. Another run writing to the same log may add its
 // lines after that banner: a "relaunched" line naming another application is not this run's.
 function lastUpdate(logPath) {
+  if (typeof logPath !== 'string') throw new TypeError('talvex-updater: logPath must be a string');
   let text;
   try {
     text = fs.readFileSync(logPath, 'utf8');

@@ -17,7 +17,9 @@ function readCases() {
     if (line.startsWith('== ')) {
       current = { name: line.slice(3), fields: {}, log: null };
       cases.push(current);
-    } else if (current === null || (current.log === null && (line === '' || line.startsWith('#')))) {
+    } else if (current === null) {
+      continue;
+    } else if (current.log === null && (line === '' || line.startsWith('#'))) {
       continue;
     } else if (current.log !== null) {
       current.log.push(line);
@@ -60,3 +62,7 @@ for (const [index, entry] of readCases().entries()) {
     assert.deepEqual(lastUpdate(log), expected(entry));
   });
 }
+
+test('a log path that is no string is a mistake, not "no update"', () => {
+  assert.throws(() => lastUpdate(undefined), TypeError);
+});
