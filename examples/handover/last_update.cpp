@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <vector>
 
 namespace talvex_example {
@@ -36,28 +37,26 @@ bool starts_with(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// The message of one "[<seconds>] <message>" line; false for anything else (a line cut short
+// The message of one "[<seconds>] <message>" line; nothing for any other line (one cut short
 // when a writer was killed, say).
-bool message_of(std::string_view line, std::string_view& message) {
-  if (line.size() < 3 || line[0] != '[') return false;
+std::optional<std::string_view> message_of(std::string_view line) {
+  if (line.size() < 3 || line[0] != '[') return std::nullopt;
   size_t i = 1;
   while (i < line.size() && line[i] >= '0' && line[i] <= '9') ++i;
-  if (i == 1 || line.substr(i, 2) != "] ") return false;
-  message = line.substr(i + 2);
-  return true;
+  if (i == 1 || line.substr(i, 2) != "] ") return std::nullopt;
+  return line.substr(i + 2);
 }
 
 // The application path of an options line, "installer=<path> app_exe=<path> wait_pid=<pid>".
-bool app_exe_of(std::string_view message, std::string_view& app_exe) {
+std::optional<std::string_view> app_exe_of(std::string_view message) {
   constexpr std::string_view kApp = " app_exe=";
   constexpr std::string_view kPid = " wait_pid=";
-  if (!starts_with(message, "installer=")) return false;
+  if (!starts_with(message, "installer=")) return std::nullopt;
   const size_t pid = message.rfind(kPid);
-  if (pid == std::string_view::npos) return false;
+  if (pid == std::string_view::npos) return std::nullopt;
   const size_t app = message.rfind(kApp, pid);
-  if (app == std::string_view::npos) return false;
-  app_exe = message.substr(app + kApp.size(), pid - app - kApp.size());
-  return true;
+  if (app == std::string_view::npos) return std::nullopt;
+  return message.substr(app + kApp.size(), pid - app - kApp.size());
 }
 
 }  // namespace
@@ -67,8 +66,9 @@ LastUpdate parse_last_update(std::string_view log) {
   for (size_t begin = 0; begin < log.size();) {
     size_t end = log.find('\n', begin);
     if (end == std::string_view::npos) end = log.size();
-    std::string_view message;
-    if (message_of(log.substr(begin, end - begin), message)) messages.push_back(message);
+    if (const auto message = message_of(log.substr(begin, end - begin))) {
+      messages.push_back(*message);
+    }
     begin = end + 1;
   }
   size_t start = messages.size();
@@ -77,20 +77,18 @@ LastUpdate parse_last_update(std::string_view log) {
   if (start == 0) return outcome;
   outcome.started = true;
 
-  bool have_options = false;
-  std::string_view app_exe;
+  std::optional<std::string_view> app_exe;
   for (size_t i = start; i < messages.size(); ++i) {
     const std::string_view message = messages[i];
-    if (!have_options && app_exe_of(message, app_exe)) {
-      have_options = true;
-    } else if (starts_with(message, kInstallerExited) && outcome.installer_status.empty()) {
+    if (!app_exe && (app_exe = app_exe_of(message))) continue;
+    if (starts_with(message, kInstallerExited) && outcome.installer_status.empty()) {
       outcome.installer_status = message.substr(kInstallerExited.size());
       outcome.installed = outcome.installer_status == "exit code: 0";
     } else if (message == kInstallerRelaunched) {
       outcome.relaunched_by = LastUpdate::Relauncher::installer;
     } else if (starts_with(message, kRelaunched)) {
       // Another update writing to the same log relaunches another application.
-      if (!have_options || message.substr(kRelaunched.size()) == app_exe) {
+      if (!app_exe || message.substr(kRelaunched.size()) == *app_exe) {
         outcome.relaunched_by = LastUpdate::Relauncher::updater;
       }
     } else if (message == kDone) {

@@ -23,10 +23,10 @@ struct LastUpdate {
 
 // The last run in the log text `log` (UTF-8, as the updater writes it), from its last start
 // banner on.
-LastUpdate parse_last_update(std::string_view log);
+[[nodiscard]] LastUpdate parse_last_update(std::string_view log);
 
 // The last run in the log file at `log_path`. A missing or unreadable file gives a LastUpdate
 // whose `started` is false. The file may be written by a running update meanwhile.
-LastUpdate read_last_update(const std::wstring& log_path);
+[[nodiscard]] LastUpdate read_last_update(const std::wstring& log_path);
 
 }  // namespace talvex_example
