@@ -82,7 +82,9 @@ TEST(LastUpdate, EveryCaseOfTheTable) {
   for (size_t i = 0; i < cases.size(); ++i) {
     SCOPED_TRACE(cases[i].name);
     const std::wstring log = dir.file(std::to_wstring(i) + L".log");
-    if (cases[i].log) ASSERT_TRUE(test::write_file(log, *cases[i].log));
+    if (cases[i].log) {
+      ASSERT_TRUE(test::write_file(log, *cases[i].log));
+    }
     EXPECT_EQ(describe(talvex_example::read_last_update(log)), describe(cases[i]));
   }
 }
