@@ -1,6 +1,7 @@
 # find_package(TalvexUpdater) for an installed talvex-updater: the unpacked release package, or
 # a tree made by `cmake --install`. It defines
-#   TalvexUpdater::handover    the code that starts the updater (start_updater.h/.cpp), a
+#   TalvexUpdater::handover    the code that starts the updater (start_updater.h/.cpp) and
+#                              reads the outcome of the last update (last_update.h/.cpp), a
 #                              static library your compiler builds, as add_subdirectory of the
 #                              package's examples/handover gives
 #   TalvexUpdater::updater     talvex-updater.exe, as an imported executable

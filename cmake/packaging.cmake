@@ -3,7 +3,7 @@
 #
 #   bin/talvex-updater.exe
 #   docs/                      integration guide, command-line and log reference
-#   examples/handover/         start_updater.h/.cpp and their CMake library
+#   examples/handover/         start_updater.h/.cpp, last_update.h/.cpp and their CMake library
 #   examples/installer/        NSIS and WiX templates for the application's installer
 #   examples/demo-app/         the demo application that uses the handover code
 #   examples/README.md         what the examples are
@@ -18,8 +18,9 @@ include(CMakePackageConfigHelpers)
 add_executable(TalvexUpdater::updater ALIAS talvex-updater)
 
 install(TARGETS talvex-updater RUNTIME DESTINATION bin)
-install(FILES docs/integrating.md docs/command-line.md docs/log.md DESTINATION docs)
+install(FILES docs/integrating.md docs/electron.md docs/command-line.md docs/log.md DESTINATION docs)
 install(FILES examples/handover/start_updater.h examples/handover/start_updater.cpp
+              examples/handover/last_update.h examples/handover/last_update.cpp
               examples/handover/CMakeLists.txt examples/handover/handover.cmake
         DESTINATION examples/handover)
 install(FILES examples/installer/demo-app.nsi examples/installer/demo-app.wxs

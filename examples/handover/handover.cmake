@@ -5,6 +5,8 @@
 include_guard(GLOBAL)
 
 set(talvex_handover_sources
+  last_update.cpp
+  last_update.h
   start_updater.cpp
   start_updater.h)
 list(TRANSFORM talvex_handover_sources PREPEND ${CMAKE_CURRENT_LIST_DIR}/)

@@ -24,5 +24,12 @@ cmp "$scratch/b1/$exe" "$scratch/b2/$exe"
 echo "reproducible executable: $(sha256sum <"$scratch/b1/$exe" | cut -c1-16)"
 cmp "$scratch/b1/$zip" "$scratch/b2/$zip"
 echo "reproducible package: $(sha256sum <"$scratch/b1/$zip" | cut -c1-16) $zip"
+npm=talvex-updater-$version.tgz
+cmp "$scratch/b1/$npm" "$scratch/b2/$npm"
+echo "reproducible npm package: $(sha256sum <"$scratch/b1/$npm" | cut -c1-16) $npm"
+# Only the package's own files, the executable the same as the zip's.
+[ "$(tar -tzf "$scratch/b1/$npm" | sort | tr '\n' ' ')" = \
+  "package/README.md package/bin/talvex-updater.exe package/index.d.ts package/index.js package/package.json " ]
+tar -xOzf "$scratch/b1/$npm" package/bin/talvex-updater.exe | cmp - "$scratch/b1/$exe"
 "$(dirname "$0")/check-package.sh" "$scratch/b1/$zip" "$version" "$src" "$scratch/b1/$exe" "$scratch/check"
 rm -rf "$scratch"

@@ -1,0 +1,105 @@
+// read_last_update against the table of log texts both kits share (last_update_cases.txt).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "last_update.h"
+
+#include "base/scoped_handle_win.h"
+#include "support/test_support.h"
+
+namespace talvex {
+namespace {
+
+using talvex_example::LastUpdate;
+using test::TestDir;
+
+struct Case {
+  std::string name;
+  std::map<std::string, std::string> fields;
+  std::optional<std::string> log;  // nullopt: no log file at all
+};
+
+std::vector<Case> read_cases() {
+  const auto text = test::read_file(test::bin_file(L"last_update_cases.txt"));
+  EXPECT_TRUE(text) << "last_update_cases.txt missing beside the test";
+  std::vector<Case> cases;
+  bool in_log = false;
+  for (const std::string& line : test::split_lines(text.value_or(""))) {
+    if (line.rfind("== ", 0) == 0) {
+      cases.push_back({line.substr(3), {}, std::nullopt});
+      in_log = false;
+    } else if (cases.empty() || (!in_log && (line.empty() || line[0] == '#'))) {
+      continue;
+    } else if (in_log) {
+      *cases.back().log += line + "\n";
+    } else if (line == "log:") {
+      cases.back().log = "";
+      in_log = true;
+    } else if (line != "log: none") {
+      const size_t colon = line.find(':');
+      const size_t value = line.find_first_not_of(' ', colon + 1);
+      cases.back().fields[line.substr(0, colon)] =
+          value == std::string::npos ? "" : line.substr(value);
+    }
+  }
+  // The blank lines that separate cases are no part of a log.
+  for (Case& c : cases) {
+    while (c.log && c.log->size() >= 2 && c.log->compare(c.log->size() - 2, 2, "\n\n") == 0) {
+      c.log->pop_back();
+    }
+    if (c.log == "\n") c.log = "";
+  }
+  return cases;
+}
+
+std::string describe(const LastUpdate& u) {
+  if (!u.started) return "started: no";
+  const char* const relaunched[] = {"none", "updater", "installer"};
+  return std::string("started: yes\nfinished: ") + (u.finished ? "yes" : "no") +
+         "\ninstalled: " + (u.installed ? "yes" : "no") + "\nstatus: " + u.installer_status +
+         "\nerror: " + u.error + "\nrelaunched: " + relaunched[static_cast<int>(u.relaunched_by)];
+}
+
+std::string describe(const Case& c) {
+  if (c.fields.at("started") == "no") return "started: no";
+  std::string out = "started: yes";
+  for (const char* field : {"finished", "installed", "status", "error", "relaunched"}) {
+    out += std::string("\n") + field + ": " + c.fields.at(field);
+  }
+  return out;
+}
+
+TEST(LastUpdate, EveryCaseOfTheTable) {
+  TestDir dir;
+  const std::vector<Case> cases = read_cases();
+  ASSERT_GE(cases.size(), 10u);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].name);
+    const std::wstring log = dir.file(std::to_wstring(i) + L".log");
+    if (cases[i].log) {
+      ASSERT_TRUE(test::write_file(log, *cases[i].log));
+    }
+    EXPECT_EQ(describe(talvex_example::read_last_update(log)), describe(cases[i]));
+  }
+}
+
+// The updater appends through a handle of its own while the application may already read.
+TEST(LastUpdate, ReadsWhileTheLogIsOpenForWriting) {
+  TestDir dir;
+  const std::wstring log = dir.file(L"talvex-updater.log");
+  ASSERT_TRUE(test::write_file(log, "[1] === talvex-updater start ===\n"));
+  ScopedFileHandle writer(CreateFileW(log.c_str(), FILE_APPEND_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(writer) << "error " << GetLastError();
+  EXPECT_TRUE(talvex_example::read_last_update(log).started);
+}
+
+}  // namespace
+}  // namespace talvex
