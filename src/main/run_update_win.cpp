@@ -22,7 +22,6 @@ void pause_at_least(std::chrono::milliseconds duration) {
 
 }  // namespace
 
-// The log is captured by reference: the caller keeps it for the whole run.
 UpdateSteps system_update_steps(const RunLog& log, const UpdateTimings& timings) {
   return UpdateSteps{
       .log_line = [&log](std::string_view message) { log_line(log, message); },

@@ -205,8 +205,7 @@ TEST_F(TemporaryDirectory, WithoutATemporaryDirectoryTheRunGoesOnWithoutALog) {
   EXPECT_TRUE(files_ending_in(root_, L".log").empty());
   EXPECT_FALSE(file_exists(full_path(L"talvex-updater.log")));
   if (const std::optional<std::u16string> shared = default_log_path()) {
-    EXPECT_EQ(read_file(std::wstring(as_wide(*shared))).value_or("").find(to_utf8(root_)),
-              std::string::npos);
+    EXPECT_EQ(read_file(wide(*shared)).value_or("").find(to_utf8(root_)), std::string::npos);
   }
 }
 
