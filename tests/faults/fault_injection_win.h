@@ -37,8 +37,7 @@ class FaultInjection {
   void arm(const Fault& fault) { arm(std::vector<Fault>{fault}); }
   void disarm();
 
-  // Calls counted since arm(), the names of those that were failed, and whether every listed
-  // function was found in the import table (a function the program never imports is not).
+  // Calls counted since arm().
   [[nodiscard]] unsigned calls() const;
   // Each call counted, in order: the function and the address it was called from.
   struct Call {
@@ -46,7 +45,9 @@ class FaultInjection {
     const void* site;
   };
   [[nodiscard]] const std::vector<Call>& trace() const;
+  // The functions of the calls that were failed, in order.
   [[nodiscard]] const std::vector<std::string>& failed() const;
+  // Whether `function` was found in the import table (a function never imported is not).
   [[nodiscard]] bool hooked(std::string_view function) const;
 };
 
