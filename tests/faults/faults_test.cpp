@@ -387,23 +387,29 @@ TEST(WholeProcessFaults, TheUpdaterEndsWithItsStatusWhateverFailsAroundTheRun) {
 }
 
 // The calls of a counted run worth failing, each as the n-th call of its function: the first
-// call from each call site after each log message, over all outcomes. A poll loop repeating
-// the same calls is failed in its first round only, a stretch two outcomes share (up to the
-// installer's exit status, say) only in the first, and the n-th call of one function stays the
-// same call when a loaded machine makes another loop go round once more.
-using CallKey = std::tuple<std::string_view, const void*, std::string>;
+// three calls from each call site after each log message, over all outcomes. Three tell the
+// standard streams apart (one site opens all three); a poll loop repeating the same calls is
+// failed in its first rounds only; a stretch two outcomes share (up to the installer's exit
+// status, say) only in the first; and the n-th call of one function stays the same call when
+// a loaded machine makes another loop go round once more.
+using CallKey = std::tuple<std::string_view, const void*, std::string, unsigned>;
 std::vector<Fault> calls_to_fail(const std::vector<FaultInjection::Call>& trace, const Lines& lines,
                                  std::set<CallKey>& seen) {
   std::map<std::string_view, unsigned> calls_of;
+  std::map<std::pair<std::string_view, const void*>, unsigned> calls_in_stretch;
   std::vector<Fault> faults;
   size_t written = 0;
   for (const FaultInjection::Call& call : trace) {
     const unsigned nth = ++calls_of[call.function];
+    const unsigned again = ++calls_in_stretch[{call.function, call.site}];
     const std::string after = written == 0 || written > lines.size() ? "" : lines[written - 1];
-    if (seen.insert({call.function, call.site, after}).second) {
+    if (again <= 3 && seen.insert({call.function, call.site, after, again}).second) {
       faults.push_back({call.function, nth});
     }
-    if (call.function == "WriteFile") ++written;
+    if (call.function == "WriteFile") {
+      ++written;
+      calls_in_stretch.clear();
+    }
   }
   return faults;
 }
