@@ -76,10 +76,11 @@ ScopedFileHandle open_for_append(const std::wstring& path) {
         ::CreateFileW(path.c_str(), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
     if (file) return file;
     const DWORD error = ::GetLastError();
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return file;
-    if (monotonic_now() + kLogOpenRetryPause > give_up) return file;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;
+    if (monotonic_now() + kLogOpenRetryPause > give_up) break;
     sleep_with_system_timer(kLogOpenRetryPause);
   }
+  return ScopedFileHandle();
 }
 
 }  // namespace
