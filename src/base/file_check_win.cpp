@@ -83,10 +83,8 @@ bool is_file(std::wstring_view path) {
     case ERROR_ACCESS_DENIED:
     case ERROR_SHARING_VIOLATION:
       return is_file_by_directory_entry(openable);
-    // LCOV_EXCL_START Windows only: Wine 8 never reports ERROR_CANT_ACCESS_FILE
     case ERROR_CANT_ACCESS_FILE:
       return is_file_not_following(openable);
-      // LCOV_EXCL_STOP
     default:
       return false;
   }

@@ -80,10 +80,11 @@ ScopedFileHandle open_for_append(const std::u16string& path) {
         ::CreateFileW(as_wide_cstr(path), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
     if (file) return file;
     const DWORD error = ::GetLastError();
-    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return file;
-    if (monotonic_now() + kLogOpenRetryPause > give_up) return file;
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;
+    if (monotonic_now() + kLogOpenRetryPause > give_up) break;
     sleep_with_system_timer(kLogOpenRetryPause);
   }
+  return ScopedFileHandle();
 }
 
 }  // namespace

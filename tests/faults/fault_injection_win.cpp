@@ -1,0 +1,202 @@
+#include "faults/fault_injection_win.h"
+
+#include <tlhelp32.h>
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+// Older MinGW-w64 headers lack it: an installer whose manifest asks for administrator rights.
+#ifndef ERROR_ELEVATION_REQUIRED
+#define ERROR_ELEVATION_REQUIRED 740L
+#endif
+
+namespace talvex::test {
+namespace {
+
+// Every kernel32 function the product calls that can fail, with its failure value and the error
+// it fails with unless a Fault names another: one a real system plausibly gives for that call.
+// Left out: functions that cannot fail (GetCurrentProcess, GetCommandLineW, the performance
+// counter since Windows XP, the clock, Sleep), and those that only release something
+// (CloseHandle, FindClose, DeleteProcThreadAttributeList), whose result nobody can act on.
+#define TALVEX_FAULT_FUNCTIONS(X)                                      \
+  X(CreateDirectoryW, FALSE, ERROR_ACCESS_DENIED)                      \
+  X(CreateFileW, INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION)        \
+  X(CreateProcessW, FALSE, ERROR_ELEVATION_REQUIRED)                   \
+  X(CreateToolhelp32Snapshot, INVALID_HANDLE_VALUE, ERROR_BAD_LENGTH)  \
+  X(CreateWaitableTimerExW, nullptr, ERROR_NO_SYSTEM_RESOURCES)        \
+  X(DuplicateHandle, FALSE, ERROR_NO_SYSTEM_RESOURCES)                 \
+  X(FindFirstFileExW, INVALID_HANDLE_VALUE, ERROR_ACCESS_DENIED)       \
+  X(FormatMessageW, 0, ERROR_MR_MID_NOT_FOUND)                         \
+  X(GetEnvironmentVariableW, 0, ERROR_ENVVAR_NOT_FOUND)                \
+  X(GetExitCodeProcess, FALSE, ERROR_ACCESS_DENIED)                    \
+  X(GetFileAttributesW, INVALID_FILE_ATTRIBUTES, ERROR_ACCESS_DENIED)  \
+  X(GetFileInformationByHandle, FALSE, ERROR_INVALID_FUNCTION)         \
+  X(GetFileInformationByHandleEx, FALSE, ERROR_INVALID_FUNCTION)       \
+  X(GetFileType, FILE_TYPE_UNKNOWN, ERROR_INVALID_HANDLE)              \
+  X(GetFullPathNameW, 0, ERROR_FILENAME_EXCED_RANGE)                   \
+  X(GetModuleFileNameW, 0, ERROR_NOT_ENOUGH_MEMORY)                    \
+  X(GetModuleHandleW, nullptr, ERROR_MOD_NOT_FOUND)                    \
+  X(GetProcAddress, nullptr, ERROR_PROC_NOT_FOUND)                     \
+  X(GetStdHandle, INVALID_HANDLE_VALUE, ERROR_INVALID_HANDLE)          \
+  X(GetSystemDirectoryW, 0, ERROR_NOT_ENOUGH_MEMORY)                   \
+  X(GetTempPathW, 0, ERROR_NOT_ENOUGH_MEMORY)                          \
+  X(GetWindowsDirectoryW, 0, ERROR_NOT_ENOUGH_MEMORY)                  \
+  X(InitializeProcThreadAttributeList, FALSE, ERROR_NOT_ENOUGH_MEMORY) \
+  X(OpenProcess, nullptr, ERROR_ACCESS_DENIED)                         \
+  X(Process32FirstW, FALSE, ERROR_NO_MORE_FILES)                       \
+  X(Process32NextW, FALSE, ERROR_NO_MORE_FILES)                        \
+  X(QueryFullProcessImageNameW, FALSE, ERROR_INSUFFICIENT_BUFFER)      \
+  X(SetWaitableTimer, FALSE, ERROR_INVALID_PARAMETER)                  \
+  X(TerminateProcess, FALSE, ERROR_ACCESS_DENIED)                      \
+  X(UpdateProcThreadAttribute, FALSE, ERROR_NOT_ENOUGH_MEMORY)         \
+  X(WaitForSingleObject, WAIT_FAILED, ERROR_INVALID_HANDLE)            \
+  X(WriteFile, FALSE, ERROR_DISK_FULL)
+
+#define TALVEX_FAULT_INDEX(fn, failure_value, usual_error) k##fn,
+enum Index : size_t { TALVEX_FAULT_FUNCTIONS(TALVEX_FAULT_INDEX) kCount };
+
+struct Entry {
+  const char* name = nullptr;
+  std::intptr_t failure = 0;
+  DWORD error = 0;
+  void* replacement = nullptr;
+  void* original = nullptr;
+  std::vector<void**> slots;
+  unsigned calls = 0;
+};
+
+bool g_armed = false;
+std::vector<Fault> g_faults;
+unsigned g_calls = 0;
+std::vector<std::string> g_failed;
+std::vector<FaultInjection::Call> g_trace;
+Entry g_entries[kCount];
+
+// Counts the call and decides whether it fails; a failing call sets the thread's last error as
+// the system would.
+bool fail_now(Entry& entry, const void* site) {
+  if (!g_armed) return false;
+  g_trace.push_back({entry.name, site});
+  const unsigned any = ++g_calls;
+  const unsigned own = ++entry.calls;
+  for (const Fault& fault : g_faults) {
+    const unsigned position =
+        fault.function.empty() ? any : (fault.function == entry.name ? own : 0);
+    if (position == 0 || position < fault.nth) continue;
+    const unsigned after = position - fault.nth;
+    if (after % fault.every != 0 || after / fault.every >= fault.times) continue;
+    g_failed.emplace_back(entry.name);
+    ::SetLastError(fault.error != 0 ? fault.error : entry.error);
+    return true;
+  }
+  return false;
+}
+
+// The replacement of one function, of exactly its type: x64 has one calling convention, so
+// WINAPI in the system's declaration changes nothing here.
+template <size_t I, typename R, typename... A>
+struct Hook {
+  static R call(A... args) {
+    Entry& entry = g_entries[I];
+    if (fail_now(entry, __builtin_return_address(0))) {
+      if constexpr (std::is_pointer_v<R>) {
+        return reinterpret_cast<R>(entry.failure);
+      } else {
+        return static_cast<R>(entry.failure);
+      }
+    }
+    return reinterpret_cast<R (*)(A...)>(entry.original)(args...);
+  }
+};
+
+// Deduced from the function's address, which leaves behind the attributes of its declaration.
+template <size_t I, typename R, typename... A>
+void* replacement_of(R (*)(A...)) {
+  return reinterpret_cast<void*>(&Hook<I, R, A...>::call);
+}
+
+// The import address table slots of `function` imported from kernel32 by `module`. Both GNU ld
+// and lld keep the import name table (OriginalFirstThunk) beside the slots the loader filled.
+std::vector<void**> import_slots(HMODULE module, const char* function) {
+  auto* base = reinterpret_cast<BYTE*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports =
+      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  std::vector<void**> slots;
+  if (imports.VirtualAddress == 0) return slots;
+  for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+       dll->Name != 0; ++dll) {
+    if (_stricmp(reinterpret_cast<const char*>(base + dll->Name), "kernel32.dll") != 0) continue;
+    auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+    auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+    for (; names->u1.AddressOfData != 0; ++names, ++slot) {
+      if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+      const auto* by_name =
+          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+      if (std::strcmp(reinterpret_cast<const char*>(by_name->Name), function) == 0) {
+        slots.push_back(reinterpret_cast<void**>(&slot->u1.Function));
+      }
+    }
+  }
+  return slots;
+}
+
+void write_slot(void** slot, void* value) {
+  DWORD old = 0;
+  ::VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+  *slot = value;
+  ::VirtualProtect(slot, sizeof *slot, old, &old);
+}
+
+}  // namespace
+
+FaultInjection::FaultInjection() {
+  size_t i = 0;
+#define TALVEX_FAULT_ENTRY(fn, failure_value, usual_error) \
+  g_entries[i].name = #fn;                                 \
+  g_entries[i].failure = (std::intptr_t)(failure_value);   \
+  g_entries[i].error = usual_error;                        \
+  g_entries[i].replacement = replacement_of<k##fn>(&::fn); \
+  ++i;
+  TALVEX_FAULT_FUNCTIONS(TALVEX_FAULT_ENTRY)
+  const HMODULE self = ::GetModuleHandleW(nullptr);
+  for (Entry& entry : g_entries) {
+    entry.slots = import_slots(self, entry.name);
+    if (entry.slots.empty()) continue;
+    entry.original = *entry.slots.front();
+    for (void** slot : entry.slots) write_slot(slot, entry.replacement);
+  }
+}
+
+FaultInjection::~FaultInjection() {
+  disarm();
+  for (Entry& entry : g_entries) {
+    for (void** slot : entry.slots) write_slot(slot, entry.original);
+    entry.slots.clear();
+  }
+}
+
+void FaultInjection::arm(std::vector<Fault> faults) {
+  g_faults = std::move(faults);
+  g_calls = 0;
+  g_failed.clear();
+  g_trace.clear();
+  for (Entry& entry : g_entries) entry.calls = 0;
+  g_armed = true;
+}
+
+void FaultInjection::disarm() { g_armed = false; }
+unsigned FaultInjection::calls() const { return g_calls; }
+const std::vector<std::string>& FaultInjection::failed() const { return g_failed; }
+const std::vector<FaultInjection::Call>& FaultInjection::trace() const { return g_trace; }
+
+bool FaultInjection::hooked(std::string_view function) const {
+  for (const Entry& entry : g_entries) {
+    if (function == entry.name) return !entry.slots.empty();
+  }
+  return false;
+}
+
+}  // namespace talvex::test

@@ -1,0 +1,54 @@
+// Failing any kernel32 call on purpose, in the manner of the fault injection of Application
+// Verifier: the running executable's import address table is patched, one slot per function, so
+// that every call the code of this program (the product's code linked in, statically) makes
+// through it passes a counter first. The product is not changed at all.
+//
+// While a FaultInjection exists, every call of a listed function is counted. A Fault makes the
+// n-th counted call (of one function, or of all) return that function's failure value with the
+// given error as the thread's last error, without calling the system.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvex::test {
+
+struct Fault {
+  std::string_view function;  // empty: the n-th call of any listed function
+  unsigned nth = 1;           // 1 for the first call counted
+  DWORD error = 0;            // 0: the function's usual error (see the list in the .cpp)
+  unsigned times = 1;         // how many calls from the n-th on fail
+  unsigned every = 1;         // of those, every one (1), every other one (2), ...
+};
+inline constexpr unsigned kEveryCall = 0xFFFFFFFF;
+
+class FaultInjection {
+ public:
+  FaultInjection();   // patches every listed function
+  ~FaultInjection();  // puts the system's functions back
+  FaultInjection(const FaultInjection&) = delete;
+  FaultInjection& operator=(const FaultInjection&) = delete;
+
+  // Starts counting from zero and arms the faults (none: counting only). disarm() stops both.
+  void arm(std::vector<Fault> faults = {});
+  void arm(const Fault& fault) { arm(std::vector<Fault>{fault}); }
+  void disarm();
+
+  // Calls counted since arm().
+  [[nodiscard]] unsigned calls() const;
+  // Each call counted, in order: the function and the address it was called from.
+  struct Call {
+    std::string_view function;
+    const void* site;
+  };
+  [[nodiscard]] const std::vector<Call>& trace() const;
+  // The functions of the calls that were failed, in order.
+  [[nodiscard]] const std::vector<std::string>& failed() const;
+  // Whether `function` was found in the import table (a function never imported is not).
+  [[nodiscard]] bool hooked(std::string_view function) const;
+};
+
+}  // namespace talvex::test

@@ -1,0 +1,523 @@
+// Win32 calls failed on purpose, in-process: the mechanism itself, the failures users meet on
+// real machines (each with its exact log story), and a sweep that fails every call of whole
+// updates once and checks that each run stays sound.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+#include <tuple>
+
+#include "base/clock.h"
+#include "base/error_text.h"
+#include "base/text.h"
+#include "faults/fault_injection_win.h"
+#include "log/run_log.h"
+#include "main/run_update.h"
+#include "process/process_win.h"
+#include "support/test_support.h"
+
+namespace talvex::test {
+namespace {
+
+using ::testing::ElementsAreArray;
+using Lines = std::vector<std::string>;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// Hooked once for the whole program; each test arms it around the code under test only, so
+// the test's own calls are neither counted nor failed.
+FaultInjection& faults() {
+  static FaultInjection injection;
+  return injection;
+}
+
+std::string os_error(DWORD code) { return error_text(Error::os(code)); }
+
+long long ms_since(MonotonicTime start) {
+  return std::chrono::duration_cast<milliseconds>(monotonic_now() - start).count();
+}
+
+DWORD handle_count() {
+  DWORD count = 0;
+  EXPECT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &count));
+  return count;
+}
+
+bool contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(FaultInjection, FailsExactlyTheChosenCallsOfTheChosenFunction) {
+  for (const char* function : {"CreateFileW", "CreateProcessW", "OpenProcess", "WriteFile",
+                               "WaitForSingleObject", "CreateToolhelp32Snapshot"}) {
+    EXPECT_TRUE(faults().hooked(function)) << function;
+  }
+  TestDir dir;
+  const std::wstring here = dir.path();
+  faults().arm({"GetFileAttributesW", 2, ERROR_NOT_READY, 2, 2});
+  Lines got;
+  for (int i = 0; i < 6; ++i) {
+    SetLastError(0);
+    const DWORD attributes = GetFileAttributesW(here.c_str());
+    got.push_back(attributes == INVALID_FILE_ATTRIBUTES ? std::to_string(GetLastError()) : "ok");
+  }
+  const unsigned calls = faults().calls();
+  faults().disarm();
+  EXPECT_THAT(got, ElementsAreArray({"ok", "21", "ok", "21", "ok", "ok"}));
+  EXPECT_EQ(calls, 6u);
+  EXPECT_THAT(faults().failed(), ElementsAreArray({"GetFileAttributesW", "GetFileAttributesW"}));
+  EXPECT_NE(GetFileAttributesW(here.c_str()), INVALID_FILE_ATTRIBUTES);  // disarmed
+}
+
+// A private directory with a stub application and installer, and whole updates run
+// in-process with short timings while a fault is armed.
+class FaultRun : public ::testing::Test {
+ protected:
+  static constexpr UpdateTimings kQuick{seconds(2), milliseconds(300), milliseconds(50),
+                                        milliseconds(100)};
+
+  void SetUp() override { ASSERT_TRUE(make_stub(app_, "forever\n")); }
+  void TearDown() override {
+    kill_all(full_path(app_));
+    kill_all(full_path(installer_));
+  }
+
+  void make_installer(const std::string& script) {
+    ASSERT_TRUE(make_stub(installer_, "record " + to_utf8(record_) + "\n" + script));
+  }
+
+  struct Run {
+    unsigned status = 0;
+    std::optional<std::string> text;
+    Lines lines;
+    long long ms = 0;
+    unsigned calls = 0;
+    std::vector<std::string> failed;
+    DWORD handles_before = 0, handles_after = 0;
+  };
+
+  Run run(std::vector<Fault> faults_to_arm, std::optional<DWORD> wait_pid = std::nullopt) {
+    DeleteFileW(log_.c_str());
+    DeleteFileW(record_.c_str());
+    UpdaterOptions options;
+    options.installer = installer_;
+    options.app_exe = app_;
+    options.log = log_;
+    options.wait_pid = wait_pid;
+    Run r;
+    r.handles_before = handle_count();
+    const MonotonicTime start = monotonic_now();
+    faults().arm(std::move(faults_to_arm));
+    const RunLog log = prepare_run_log(options.log);
+    r.status = perform_update(options, log, kQuick);
+    faults().disarm();
+    r.ms = ms_since(start);
+    r.handles_after = handle_count();
+    r.calls = faults().calls();
+    r.failed = faults().failed();
+    r.text = read_file(log_);
+    if (r.text) r.lines = log_messages(log_);
+    return r;
+  }
+
+  std::string installer_line() const {
+    return "running installer: " + to_utf8(installer_) + " /UPDATE /S /R";
+  }
+  // "@head" is the start banner, the options line and the installer line; "@icons" the two lines
+  // of the stand-in icon utility.
+  Lines story(const Lines& lines) const {
+    Lines out;
+    for (const std::string& line : lines) {
+      if (line == "@head") {
+        out.insert(out.end(), {"=== talvex-updater start ===",
+                               "installer=" + to_utf8(installer_) + " app_exe=" + to_utf8(app_) +
+                                   " wait_pid=None",
+                               installer_line()});
+      } else if (line == "@icons") {
+        out.insert(out.end(),
+                   {"ie4uinit -ClearIconCache -> exit code: 0", "ie4uinit -show -> exit code: 0"});
+      } else {
+        out.push_back(line);
+      }
+    }
+    return out;
+  }
+  size_t app_instances() const { return pids_running(full_path(app_)).size(); }
+
+  TestDir dir_;
+  const std::wstring app_ = dir_.file(L"app.exe");
+  const std::wstring installer_ = dir_.file(L"setup.exe");
+  const std::wstring record_ = dir_.file(L"installer-command.txt");
+  const std::wstring log_ = dir_.file(L"logs\\update.log");
+};
+
+// What users of updaters report, each with the whole log it must leave.
+TEST_F(FaultRun, RealWorldFailuresTellTheirExactStory) {
+  StandIn icon_utility(L"ie4uinit.exe", "exit 0\n");
+  const std::string relaunched = "relaunched " + to_utf8(app_);
+  const std::string failed = "install failed; best-effort relaunch of existing app";
+  const std::string done = "=== talvex-updater done";
+  struct Case {
+    const char* name;
+    std::string script;
+    Fault fault;
+    unsigned status;
+    Lines lines;  // none: the log file is empty
+    size_t app_instances;
+  };
+  const Case cases[] = {
+      {"the installer demands elevation",
+       "exit 0\n",
+       {"CreateProcessW", 1, 740},
+       1,
+       {"@head", "ERROR: failed to spawn installer: " + os_error(740), "@icons", failed, relaunched,
+        done},
+       1},
+      {"antivirus blocks the installer",
+       "exit 0\n",
+       {"CreateProcessW", 1, 225},
+       1,
+       {"@head", "ERROR: failed to spawn installer: " + os_error(225), "@icons", failed, relaunched,
+        done},
+       1},
+      {"policy blocks the application",
+       "exit 0\n",
+       {"CreateProcessW", 4, 1260},
+       0,
+       {"@head", "installer exited: exit code: 0", "@icons",
+        "ERROR: relaunch failed: " + os_error(1260), done},
+       0},
+      {"the disk is full", "exit 0\n", {"WriteFile", 1, ERROR_DISK_FULL, kEveryCall}, 0, {}, 1},
+      // The third open is the installer's existence check (after two log lines): an entry the
+      // system cannot follow, like an app execution alias, is judged by itself and is a file.
+      {"the installer cannot be followed",
+       "exit 0\n",
+       {"CreateFileW", 3, ERROR_CANT_ACCESS_FILE},
+       0,
+       {"@head", "installer exited: exit code: 0", "@icons", relaunched, done},
+       1},
+      // The installer started the application, but its path does not fit: not seen, so started
+      // a second time.
+      {"an image path too long",
+       "start " + to_utf8(app_) + "\nexit 0\n",
+       {"QueryFullProcessImageNameW", 1, ERROR_INSUFFICIENT_BUFFER, kEveryCall},
+       0,
+       {"@head", "installer exited: exit code: 0", "@icons", relaunched, done},
+       2},
+      // Without a process list the application is taken as running and not started.
+      {"no process snapshot",
+       "exit 0\n",
+       {"CreateToolhelp32Snapshot", 1, ERROR_NOT_ENOUGH_MEMORY, kEveryCall},
+       0,
+       {"@head", "installer exited: exit code: 0", "@icons",
+        "app already running (installer /R relaunched), skip", done},
+       0},
+      // The installer cannot be watched: stopped, and the run fails.
+      {"the installer's status query fails",
+       "forever\n",
+       {"WaitForSingleObject", 1, ERROR_INVALID_HANDLE},
+       1,
+       {"@head", "ERROR: waiting installer: " + os_error(ERROR_INVALID_HANDLE), "@icons", failed,
+        relaunched, done},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    kill_all(full_path(app_));
+    make_installer(c.script);
+    const Run r = run({c.fault});
+    EXPECT_EQ(r.status, c.status);
+    ASSERT_TRUE(r.text);
+    EXPECT_THAT(r.lines, ElementsAreArray(story(c.lines)));
+    EXPECT_FALSE(r.failed.empty());
+    Sleep(300);  // a start the run claims has reached the process list by now
+    EXPECT_EQ(app_instances(), c.app_instances);
+    EXPECT_TRUE(pids_running(full_path(installer_)).empty());
+    EXPECT_EQ(r.handles_after, r.handles_before);
+  }
+}
+
+// Another program holding the log for a moment costs a short retry, never the line; one that
+// holds it for good, or a refusal that no wait can mend, costs only that line.
+TEST(LogOpenFaults, SharingAndLockViolationsAreRetriedBrieflyOthersNot) {
+  TestDir dir;
+  const RunLog log(dir.file(L"run.log"));
+  struct Case {
+    Fault fault;
+    bool written;
+    unsigned calls;  // opens, and the write when there is one; 0: more than two
+  };
+  const Case cases[] = {
+      {{"CreateFileW", 1, ERROR_SHARING_VIOLATION, 2}, true, 4},
+      {{"CreateFileW", 1, ERROR_LOCK_VIOLATION, 1}, true, 3},
+      {{"CreateFileW", 1, ERROR_SHARING_VIOLATION, kEveryCall}, false, 0},
+      {{"CreateFileW", 1, ERROR_LOCK_VIOLATION, kEveryCall}, false, 0},
+      {{"CreateFileW", 1, ERROR_ACCESS_DENIED, kEveryCall}, false, 1},
+      {{"CreateFileW", 1, ERROR_PATH_NOT_FOUND, kEveryCall}, false, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.fault.error << " x" << c.fault.times);
+    DeleteFileW(log.path()->c_str());
+    const MonotonicTime start = monotonic_now();
+    faults().arm(c.fault);
+    log_line(log, "line");
+    faults().disarm();
+    const long long took = ms_since(start);
+    EXPECT_EQ(file_exists(*log.path()), c.written);
+    if (c.written) {
+      EXPECT_THAT(log_messages(*log.path()), ElementsAreArray({"line"}));
+    }
+    if (c.calls != 0) {
+      EXPECT_EQ(faults().calls(), c.calls);
+    }
+    if (c.calls == 0) {
+      EXPECT_GT(faults().calls(), 2u);
+    }
+    // The retries stay within their 100 ms (and a scheduler tick); room for a loaded machine.
+    EXPECT_LT(took, 100 + 250);
+  }
+}
+
+// An application the updater may not wait on still exists: it is watched through its exit code,
+// or, when it may not be opened at all, taken as running until the time limit.
+TEST(WaitForExitFaults, AnApplicationThatMayNotBeOpenedIsNotTakenAsGone) {
+  TestDir dir;
+  struct Case {
+    const char* name;
+    const char* script;
+    std::vector<Fault> faults;
+    bool gone;
+    long long min_ms, max_ms;
+  };
+  // Every other open denied: the open with the right to wait, never the query-only one.
+  const Fault kNoWaitRight{"OpenProcess", 1, ERROR_ACCESS_DENIED, kEveryCall, 2};
+  const Case cases[] = {
+      {"no wait right, still running", "forever\n", {kNoWaitRight}, false, 2000, 2900},
+      {"no wait right, ends", "sleep 600\nexit 0\n", {kNoWaitRight}, true, 400, 1600},
+      {"no open at all",
+       "forever\n",
+       {{"OpenProcess", 1, ERROR_ACCESS_DENIED, kEveryCall}},
+       false,
+       2000,
+       2900},
+      {"no such process",
+       "forever\n",
+       {{"OpenProcess", 1, ERROR_INVALID_PARAMETER, kEveryCall}},
+       true,
+       0,
+       400},
+      // A query-only handle whose exit code cannot be read: a failed probe, taken as gone.
+      {"exit code unreadable",
+       "forever\n",
+       {kNoWaitRight, {"GetExitCodeProcess", 1, ERROR_ACCESS_DENIED}},
+       true,
+       0,
+       400},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::wstring exe = dir.file(L"app.exe");
+    ASSERT_TRUE(make_stub(exe, c.script));
+    std::optional<Spawned> app = spawn(exe, quote_arg(exe));
+    ASSERT_TRUE(app);
+    const MonotonicTime start = monotonic_now();
+    faults().arm(c.faults);
+    const bool gone = wait_for_exit(app->pid, seconds(2), milliseconds(100));
+    faults().disarm();
+    const long long took = ms_since(start);
+    EXPECT_EQ(gone, c.gone);
+    EXPECT_GE(took, c.min_ms);
+    EXPECT_LT(took, c.max_ms);
+    TerminateProcess(app->process.get(), 1);
+    ASSERT_TRUE(wait_exit(app->process.get(), 5000));
+  }
+}
+
+// What only a whole process shows: the usage exit and the log's set-up, failed in the test
+// build of the updater. Each run ends by itself with its status, and never with a crash.
+TEST(WholeProcessFaults, TheUpdaterEndsWithItsStatusWhateverFailsAroundTheRun) {
+  TestDir dir;
+  const std::wstring installer = dir.file(L"setup.exe");
+  ASSERT_TRUE(make_stub(installer, "exit 0\n"));
+  const std::wstring app = dir.file(L"app.exe");  // missing: nothing is started
+  const std::wstring log = dir.file(L"a\\b\\update.log");
+  const std::vector<std::wstring> no_log = {L"--installer", installer, L"--app-exe", app};
+  const std::vector<std::wstring> with_log = {L"--installer", installer, L"--app-exe", app,
+                                              L"--log",       log};
+  const std::string usage =
+      "usage: talvex-updater --installer <path> --app-exe <path> [--wait-pid <pid>] "
+      "[--log <path>]\n";
+  struct Case {
+    const wchar_t* fault;
+    std::vector<std::wstring> args;
+    DWORD status;
+    std::string err;
+    bool logged;
+  };
+  const Case cases[] = {
+      {L"", {L"--bogus"}, 2, usage, false},
+      {L"GetStdHandle 1 6", {L"--bogus"}, 2, "", false},
+      {L"WriteFile 1 232", {L"--bogus"}, 2, "", false},
+      // No temporary directory: no default log, the run goes on.
+      {L"GetTempPathW 1 8", no_log, 0, "", false},
+      {L"CreateDirectoryW 1 5 4294967295", with_log, 0, "", false},
+      {L"", with_log, 0, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(to_utf8(c.fault));
+    remove_tree(dir.file(L"a"));
+    std::wstring line = L"faulty_updater.exe";
+    for (const std::wstring& arg : c.args) line += L" " + quote_arg(arg);
+    SpawnOptions options;
+    options.stderr_file = dir.file(L"stderr.txt");
+    options.env = {{L"TALVEX_FAULT", std::wstring(c.fault)}};
+    std::optional<Spawned> updater = spawn(bin_file(L"faulty_updater.exe"), line, options);
+    ASSERT_TRUE(updater);
+    const std::optional<DWORD> status = wait_exit(updater->process.get(), 20000);
+    if (!status) TerminateProcess(updater->process.get(), 99);
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(read_file(*options.stderr_file).value_or(""), c.err);
+    EXPECT_EQ(file_exists(log), c.logged);
+  }
+}
+
+// The calls of a counted run worth failing, each as the n-th call of its function: the first
+// three calls from each call site after each log message, over all outcomes. Three tell the
+// standard streams apart (one site opens all three); a poll loop repeating the same calls is
+// failed in its first rounds only; a stretch two outcomes share (up to the installer's exit
+// status, say) only in the first; and the n-th call of one function stays the same call when
+// a loaded machine makes another loop go round once more.
+using CallKey = std::tuple<std::string_view, const void*, std::string, unsigned>;
+std::vector<Fault> calls_to_fail(const std::vector<FaultInjection::Call>& trace, const Lines& lines,
+                                 std::set<CallKey>& seen) {
+  std::map<std::string_view, unsigned> calls_of;
+  std::map<std::pair<std::string_view, const void*>, unsigned> calls_in_stretch;
+  std::vector<Fault> faults;
+  size_t written = 0;
+  for (const FaultInjection::Call& call : trace) {
+    const unsigned nth = ++calls_of[call.function];
+    const unsigned again = ++calls_in_stretch[{call.function, call.site}];
+    const std::string after = written == 0 || written > lines.size() ? "" : lines[written - 1];
+    if (again <= 3 && seen.insert({call.function, call.site, after, again}).second) {
+      faults.push_back({call.function, nth});
+    }
+    if (call.function == "WriteFile") {
+      ++written;
+      calls_in_stretch.clear();
+    }
+  }
+  return faults;
+}
+
+// In the manner of SQLite's I/O-error tests: each whole-run outcome is run once to count its
+// calls, then once more per call with that call failed, and every run is checked for what must
+// hold whatever failed.
+TEST_F(FaultRun, EveryCallOfEveryOutcomeFailedOnceLeavesASoundRun) {
+  struct Outcome {
+    const char* name;
+    const char* script;  // nullptr: no installer file
+    bool icon_utility;
+    bool wait;
+  };
+  const std::string start_app = "start " + to_utf8(app_) + "\nexit 0\n";
+  const Outcome outcomes[] = {
+      {"success", "exit 0\n", true, true},
+      {"installer missing", nullptr, true, false},
+      {"installer fails", "exit 1\n", true, false},
+      {"installer times out", "forever\n", true, false},
+      {"application already running afterwards", start_app.c_str(), true, false},
+      {"no icon utility", "exit 0\n", false, false},
+  };
+  // The application that started the update: already gone, its process object kept by us.
+  const std::wstring waited = dir_.file(L"old-app.exe");
+  ASSERT_TRUE(make_stub(waited, "exit 0\n"));
+  std::optional<Spawned> old_app = spawn(waited, quote_arg(waited));
+  ASSERT_TRUE(old_app && wait_exit(old_app->process.get(), 5000));
+
+  const MonotonicTime sweep_start = monotonic_now();
+  unsigned runs = 0;
+  const std::regex line_format(R"(\[[0-9]+\] [^\n]*\n)");
+  std::set<CallKey> seen;
+  for (const Outcome& outcome : outcomes) {
+    std::optional<StandIn> icon_utility;
+    if (outcome.icon_utility) icon_utility.emplace(L"ie4uinit.exe", "exit 0\n");
+    DeleteFileW(installer_.c_str());
+    if (outcome.script) make_installer(outcome.script);
+    const std::optional<DWORD> wait_pid =
+        outcome.wait ? std::optional<DWORD>(old_app->pid) : std::nullopt;
+    std::vector<Fault> to_fail;
+    unsigned calls = 0;
+    for (size_t i = 0; i <= to_fail.size(); ++i) {
+      kill_all(full_path(app_));
+      const Run r =
+          run(i == 0 ? std::vector<Fault>{} : std::vector<Fault>{to_fail[i - 1]}, wait_pid);
+      ++runs;
+      if (i == 0) {
+        calls = r.calls;
+        to_fail = calls_to_fail(faults().trace(), r.lines, seen);
+      }
+      const std::string failed = r.failed.empty() ? "nothing" : r.failed.front();
+      SCOPED_TRACE(testing::Message() << outcome.name << ", run " << i << " of " << to_fail.size()
+                                      << ", failed: " << failed);
+      // Ends by itself within its own bounds (2 s wait, 0.3 s installer, 0.1 s pause) and room.
+      EXPECT_LT(r.ms, 10000);
+      ASSERT_LE(r.status, 1u);
+      // Status and log agree; a line may be missing only where a write failed.
+      const bool succeeded = contains(r.lines, "installer exited: exit code: 0");
+      if (failed != "WriteFile") {
+        EXPECT_EQ(r.status == 0, succeeded);
+      }
+      if (succeeded) {
+        EXPECT_EQ(r.status, 0u);
+      }
+      // Every line whole and in the line format.
+      if (r.text) {
+        std::string rest = *r.text;
+        for (std::smatch m;
+             std::regex_search(rest, m, line_format, std::regex_constants::match_continuous);) {
+          rest = m.suffix();
+        }
+        EXPECT_EQ(rest, "") << *r.text;
+      }
+      // No line claims what did not happen.
+      if (contains(r.lines, "ie4uinit -show -> exit code: 0")) {
+        EXPECT_TRUE(outcome.icon_utility);
+      }
+      if (r.status == 0) {
+        EXPECT_TRUE(file_exists(record_));
+      }
+      const bool relaunched = contains(r.lines, "relaunched " + to_utf8(app_));
+      // The application runs at the end, or the log says why not.
+      const bool app_runs = eventually([&] { return app_instances() > 0; }, relaunched ? 3000 : 0);
+      if (relaunched) {
+        EXPECT_TRUE(app_runs);
+      }
+      if (!app_runs) {
+        const bool explained =
+            std::any_of(r.lines.begin(), r.lines.end(), [](const std::string& line) {
+              return line.starts_with("ERROR: relaunch failed: ") ||
+                     line == "ERROR: app exe missing, cannot relaunch" ||
+                     line == "app already running (installer /R relaunched), skip";
+            });
+        EXPECT_TRUE(explained || failed == "WriteFile") << r.text.value_or("(no log)");
+      }
+      // Nothing of the run's own left behind: a refused termination is the one way an
+      // installer outlives its run (on Windows, only one already on its way out is refused).
+      EXPECT_EQ(r.handles_after, r.handles_before);
+      if (failed != "TerminateProcess") {
+        EXPECT_TRUE(eventually([&] { return pids_running(full_path(installer_)).empty(); }, 2000));
+      }
+      kill_all(full_path(installer_));
+    }
+    std::cout << outcome.name << ": " << calls << " calls, " << to_fail.size() << " failed\n";
+  }
+  std::cout << runs << " runs in " << ms_since(sweep_start) << " ms\n";
+}
+
+}  // namespace
+}  // namespace talvex::test
