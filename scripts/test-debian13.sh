@@ -4,7 +4,7 @@
 #
 # The root is made once with debootstrap and kept in build/debian13/root; its packages come from
 # scripts/install-deps.sh run inside it, from the same package mirror as this machine's own apt
-# configuration. The working tree (without build/) is copied into the root at /talvex, so the two
+# configuration. The working tree (without build/) is copied into the root at $copy, so the two
 # releases never share a build tree; its build trees stay there for the next run.
 #
 # Everything is mounted inside a private mount namespace that ends with this script, whatever
@@ -15,6 +15,9 @@ cd "$(dirname "$0")/.."
 source_dir=$PWD
 dir=$source_dir/build/debian13
 root=$dir/root
+# Where the copy lives inside the root. Not a short path such as /talvex: the package check looks
+# for the source folder's path in the packaged files, which name talvex-updater everywhere.
+copy=/srv/talvex-source
 suite=trixie
 
 step="starting"
@@ -77,9 +80,9 @@ if [ ! -d "$root" ]; then
 fi
 
 step="copying the working tree into the root"
-mkdir -p "$root/talvex"
-find "$root/talvex" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
-tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$root/talvex" -xf -
+mkdir -p "$root$copy"
+find "$root$copy" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$root$copy" -xf -
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # Wine 10 wants a private runtime folder (it complains on every process's standard error
 # without one) and no TMPDIR (Debian's wine 10.0 aborts in wineboot when it is set).
@@ -93,11 +96,11 @@ mount -t sysfs -o ro sysfs "$1/sys"
 exec chroot "$1" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   HOME=/root LANG=C.UTF-8 TERM=dumb XDG_RUNTIME_DIR=/run/talvex-xdg \
   ${TALVEX_TEST_SYSTEM_ICON_TOOL:+TALVEX_TEST_SYSTEM_ICON_TOOL=$TALVEX_TEST_SYSTEM_ICON_TOOL} \
-  bash -c "cd /talvex && scripts/install-deps.sh && bash scripts/test.sh"'
+  bash -c "cd $2 && scripts/install-deps.sh && bash scripts/test.sh"'
 # A pid namespace too: when its first process ends (or is killed with unshare, by the time
 # limit), every process left in it, such as a wineserver, ends as well, and with the last of
 # them the mounts. The limit keeps a hang from using up the CI's time.
 timeout --kill-after=30 3600 unshare --mount --propagation private --pid --fork --kill-child \
-  sh -c "$inner" sh "$root" ||
+  sh -c "$inner" sh "$root" "$copy" ||
   fail "the suite failed inside the Debian 13 root (status $?)"
 elapsed "suite passed under Debian 13"
