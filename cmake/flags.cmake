@@ -6,7 +6,7 @@
 #   talvex_sanitize   AddressSanitizer and UndefinedBehaviorSanitizer (the native build only)
 #   talvex_fuzzing    libFuzzer's coverage feedback, for code that fuzz targets run
 #   talvex_code       how our own code is compiled: the product's and its tests'
-#   talvex_product    what ships: talvex_code, without RTTI, sized rather than sped up
+#   talvex_product    what ships: talvex_code, without RTTI
 
 add_library(talvex_warnings INTERFACE)
 target_compile_options(talvex_warnings INTERFACE -Wall -Wextra)
@@ -36,9 +36,12 @@ else()
   endif()
 endif()
 
-# The product never throws (errors are values), and neither do its tests.
+# The product never throws (errors are values), and neither do its tests. The updater spends its
+# life waiting on other processes, so size matters more than speed; the tests are optimised the
+# same way, so the product's inline code they compile is the code that ships.
 add_library(talvex_code INTERFACE)
 target_compile_options(talvex_code INTERFACE
+  $<$<CONFIG:Release>:-Os>
   -fno-exceptions
   -ffunction-sections -fdata-sections
   # Reproducible objects: no build-tree paths baked into the binary.
@@ -47,8 +50,7 @@ target_compile_options(talvex_code INTERFACE
 target_link_libraries(talvex_code INTERFACE
   talvex_warnings talvex_windows talvex_sanitize talvex_fuzzing)
 
-# The updater spends its life waiting on other processes; size matters more than speed. RTTI
-# goes from the product only (GoogleTest's matchers and typed tests want it).
+# RTTI goes from the product only (GoogleTest's matchers and typed tests want it).
 add_library(talvex_product INTERFACE)
-target_compile_options(talvex_product INTERFACE -fno-rtti $<$<CONFIG:Release>:-Os>)
+target_compile_options(talvex_product INTERFACE -fno-rtti)
 target_link_libraries(talvex_product INTERFACE talvex_code)

@@ -4,6 +4,7 @@
 
 #include <msi.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -16,6 +17,9 @@
 
 namespace talvex::test {
 namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
 
 constexpr DWORD kInstallTimeoutMs = 60'000;
 // The updater's own bounds: the pause after a successful install, an installer that never
@@ -62,7 +66,7 @@ std::optional<DWORD> wait_for_image_to_end(const std::wstring& image, DWORD time
 std::vector<std::string> starts(const std::wstring& runs_file) {
   std::vector<std::string> out;
   for (const std::string& line : split_lines(read_file(runs_file).value_or(""))) {
-    if (line.rfind("started ", 0) == 0) out.push_back(line);
+    if (line.starts_with("started ")) out.push_back(line);
   }
   return out;
 }
@@ -211,7 +215,7 @@ TEST_F(RealInstallers, NsisInstallerFailureRelaunchesTheExistingApplication) {
   };
   EXPECT_EQ(log_messages(log), expected);
   ASSERT_TRUE(eventually([&] { return starts(dir.file(L"runs.txt")).size() == 1; }, 10'000));
-  EXPECT_EQ(starts(dir.file(L"runs.txt"))[0].rfind("started version=1.0.0 ", 0), 0u);
+  EXPECT_THAT(starts(dir.file(L"runs.txt")), ElementsAre(StartsWith("started version=1.0.0 ")));
   EXPECT_EQ(pids_running(app).size(), 1u);
 }
 

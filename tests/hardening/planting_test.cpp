@@ -1,6 +1,8 @@
 // Code planted beside the updater or in its current directory is never run: neither libraries
 // (the DLL search is limited to the system directory) nor programs (bare names are never
 // looked up in the current directory).
+#include <gmock/gmock.h>
+
 #include <iostream>
 
 #include "hardening/hardening_fixture.h"
@@ -8,6 +10,8 @@
 namespace talvex::test {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 
 // Library names that system DLLs load on demand and that a classic search finds beside the
@@ -102,7 +106,7 @@ TEST_F(DllSearch, RestrictingTheSearchToSystem32KeepsPlantedLibrariesOut) {
   std::cout << "planted copies loaded without the restriction:" << hijacked << "\n";
   EXPECT_FALSE(hijacked.empty());
   if (!running_under_wine()) {
-    EXPECT_NE(hijacked.find("version.dll"), std::string::npos);
+    EXPECT_THAT(hijacked, HasSubstr("version.dll"));
   }
 }
 
@@ -183,7 +187,7 @@ TEST_F(PlantedCode, ProgramsPlantedInTheCurrentDirectoryAreNotRun) {
   ASSERT_GE(lines.size(), 6u);
   EXPECT_EQ(lines[2],
             "running installer: msiexec.exe /i " + to_utf8(package) + " /passive /norestart");
-  EXPECT_EQ(lines[3].rfind("installer exited: exit code: ", 0), 0u) << lines[3];
+  EXPECT_THAT(lines[3], StartsWith("installer exited: exit code: "));
   EXPECT_NE(lines[3], "installer exited: exit code: 0");
   EXPECT_EQ(Lines(lines.begin() + 4, lines.begin() + 6), icon_lines());
   EXPECT_EQ(split_lines(read_file(icon_runs_).value_or("")).size(), 2u);

@@ -1,7 +1,7 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@ namespace {
 using std::chrono::milliseconds;
 using test::log_messages;
 using test::TestDir;
+using ::testing::MatchesRegex;
 
 long long elapsed_ms(MonotonicTime since) {
   return std::chrono::duration_cast<milliseconds>(monotonic_now() - since).count();
@@ -111,7 +112,6 @@ TEST_F(RunInstallerTest, UnstartablePackagesEndInASpawnErrorAtOnce) {
     }
   } remove_at_end;
 
-  const std::regex os_error("ERROR: failed to spawn installer: .+ \\(os error -?[0-9]+\\)");
   const struct {
     std::wstring path;
     std::string error;  // empty: an operating-system error
@@ -135,7 +135,8 @@ TEST_F(RunInstallerTest, UnstartablePackagesEndInASpawnErrorAtOnce) {
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[0], "running installer: " + to_utf8(c.path) + " /UPDATE /S /R");
     if (c.error.empty()) {
-      EXPECT_TRUE(std::regex_match(lines[1], os_error)) << lines[1];
+      EXPECT_THAT(lines[1],
+                  MatchesRegex("ERROR: failed to spawn installer: .+ \\(os error -?\\d+\\)"));
     } else {
       EXPECT_EQ(lines[1], c.error);
     }

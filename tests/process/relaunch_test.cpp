@@ -1,4 +1,5 @@
 // Starting the application again after the update, as the log shows it.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,6 +15,7 @@ namespace talvex {
 namespace {
 
 using test::TestDir;
+using ::testing::MatchesRegex;
 using Lines = std::vector<std::string>;
 
 constexpr char kMissing[] = "ERROR: app exe missing, cannot relaunch";
@@ -168,13 +170,12 @@ TEST(RelaunchApp, ReportsTheSystemErrorWhenTheFileCannotBeStarted) {
   relaunch_app(app, log);
   const std::vector<std::string> messages = test::log_messages(dir.file(L"run.log"));
   ASSERT_EQ(messages.size(), 1u);
-  const std::string prefix = "ERROR: relaunch failed: ";
-  EXPECT_EQ(messages[0].substr(0, prefix.size()), prefix) << messages[0];
-  const size_t os = messages[0].rfind(" (os error ");
-  ASSERT_NE(os, std::string::npos) << messages[0];
-  const std::int64_t code = std::strtoll(messages[0].c_str() + os + 11, nullptr, 10);
-  EXPECT_NE(code, 0);
-  EXPECT_THAT(messages[0].substr(prefix.size()), test::is_os_error_text(code));
+  ASSERT_THAT(messages[0], MatchesRegex("ERROR: relaunch failed: .+ \\(os error \\d+\\)"));
+  // The text is the system's own message for the code it names.
+  const DWORD code = std::strtoul(messages[0].c_str() + messages[0].rfind('(') + 10, nullptr, 10);
+  EXPECT_NE(code, 0u);
+  EXPECT_THAT(messages[0].substr(std::string_view("ERROR: relaunch failed: ").size()),
+              test::is_os_error_text(code));
 }
 
 }  // namespace
