@@ -12,12 +12,12 @@
 #include <set>
 #include <tuple>
 
-#include "base/clock.h"
-#include "base/error_text.h"
+#include "base/clock_win.h"
+#include "base/error_text_win.h"
 #include "base/text.h"
 #include "faults/fault_injection_win.h"
-#include "log/run_log.h"
-#include "main/run_update.h"
+#include "log/run_log_win.h"
+#include "main/run_update_win.h"
 #include "process/process_win.h"
 #include "support/test_support.h"
 
@@ -105,16 +105,16 @@ class FaultRun : public ::testing::Test {
     DeleteFileW(log_.c_str());
     DeleteFileW(record_.c_str());
     UpdaterOptions options;
-    options.installer = installer_;
-    options.app_exe = app_;
-    options.log = log_;
+    options.installer = u16(installer_);
+    options.app_exe = u16(app_);
+    options.log = u16(log_);
     options.wait_pid = wait_pid;
     Run r;
     r.handles_before = handle_count();
     const MonotonicTime start = monotonic_now();
     faults().arm(std::move(faults_to_arm));
-    const RunLog log = prepare_run_log(options.log);
-    r.status = perform_update(options, log, kQuick);
+    const RunLog log = prepare_log(options.log);
+    r.status = perform_update(options, system_update_steps(log, kQuick));
     faults().disarm();
     r.ms = ms_since(start);
     r.handles_after = handle_count();
@@ -246,7 +246,8 @@ TEST_F(FaultRun, RealWorldFailuresTellTheirExactStory) {
 // holds it for good, or a refusal that no wait can mend, costs only that line.
 TEST(LogOpenFaults, SharingAndLockViolationsAreRetriedBrieflyOthersNot) {
   TestDir dir;
-  const RunLog log(dir.file(L"run.log"));
+  const std::wstring path = dir.file(L"run.log");
+  const RunLog log(u16(path));
   struct Case {
     Fault fault;
     bool written;
@@ -262,15 +263,15 @@ TEST(LogOpenFaults, SharingAndLockViolationsAreRetriedBrieflyOthersNot) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fault.error << " x" << c.fault.times);
-    DeleteFileW(log.path()->c_str());
+    DeleteFileW(path.c_str());
     const MonotonicTime start = monotonic_now();
     faults().arm(c.fault);
     log_line(log, "line");
     faults().disarm();
     const long long took = ms_since(start);
-    EXPECT_EQ(file_exists(*log.path()), c.written);
+    EXPECT_EQ(file_exists(path), c.written);
     if (c.written) {
-      EXPECT_THAT(log_messages(*log.path()), ElementsAreArray({"line"}));
+      EXPECT_THAT(log_messages(path), ElementsAreArray({"line"}));
     }
     if (c.calls != 0) {
       EXPECT_EQ(faults().calls(), c.calls);

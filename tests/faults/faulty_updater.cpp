@@ -9,11 +9,11 @@
 #include <sstream>
 
 #include "base/exit_process_win.h"
-#include "base/text.h"
+#include "base/wide_win.h"
 #include "faults/fault_injection_win.h"
-#include "log/run_log.h"
-#include "main/command_line.h"
-#include "main/run_update.h"
+#include "log/run_log_win.h"
+#include "main/command_line_win.h"
+#include "main/run_update_win.h"
 
 namespace {
 
@@ -37,12 +37,13 @@ int wmain() {
   injection.arm(faults_from_environment(function));
   // From here on, what the product's wmain does.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const std::vector<std::wstring> args = talvex::split_command_line(::GetCommandLineW());
+  const std::vector<std::u16string> args =
+      talvex::split_command_line(talvex::as_utf16(::GetCommandLineW()));
   const talvex::UpdaterOptions options =
-      talvex::parse_args(std::span<const std::wstring>(args).subspan(1));
-  const talvex::RunLog log = talvex::prepare_log(options);
-  talvex::exit_process(
-      talvex::perform_update(options, log,
-                             {std::chrono::seconds(2), std::chrono::milliseconds(300),
-                              std::chrono::milliseconds(50), std::chrono::milliseconds(200)}));
+      talvex::parse_args(std::span<const std::u16string>(args).subspan(1));
+  const talvex::RunLog log = talvex::prepare_log(options.log);
+  const talvex::UpdateTimings timings{std::chrono::seconds(2), std::chrono::milliseconds(300),
+                                      std::chrono::milliseconds(50),
+                                      std::chrono::milliseconds(200)};
+  talvex::exit_process(talvex::perform_update(options, talvex::system_update_steps(log, timings)));
 }

@@ -97,7 +97,7 @@ TEST(RelaunchApp, StartsAnAppAtAPathOfMoreThan260Units) {
     }
   });
   ASSERT_TRUE(test::copy_file(test::bin_file(L"stub.exe"), verbatim_app));
-  const RunLog log(dir.file(L"run.log"));
+  const RunLog log(test::u16(dir.file(L"run.log")));
   relaunch_app(app, log);
   EXPECT_EQ(test::log_messages(dir.file(L"run.log")), Lines{"relaunched " + to_utf8(app)});
 }
