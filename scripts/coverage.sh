@@ -6,14 +6,10 @@
 #                                print the report
 #   TALVEX_COVERAGE_REPORT_ONLY=1   print the report of the counters already on disk
 #
-# The report (gcovr's) is one row per file of src/ for lines, with the lines no test ran, then
-# one row per file for branches (those only an exception would take left out), then how many
-# lines the exclusion markers leave out, and last, as the final line of standard output,
-# "lines N.N% branches N.N%" (rounded down). Exclusion markers (LCOV_EXCL_LINE, LCOV_EXCL_START
-# ... LCOV_EXCL_STOP, LCOV_EXCL_BR_LINE, ...) are for code only Windows can reach (an error
-# Wine never returns), and each carries its reason on the marker's line: one without a reason
-# fails the run.
-# Only the product's code is instrumented (its libraries and the executable, built without
+# The report is one row per file of src/, then the lines no test ran, then how many lines the
+# LCOV_EXCL markers exclude (only branches that can run on Windows alone, each with its
+# reason), and last, as the final line of standard output, "lines N.N% branches N.N%".
+# Only the product's code is instrumented (talvex_core and the executable, built without
 # optimisation). Left out of the run: the static checks (lint.*, among them the slow clang-tidy)
 # and the checks of the shipped executable (build.*): none of them runs the program's code, and
 # the instrumented executable is not the shipped one. The figures are the Wine run's alone.
@@ -36,7 +32,7 @@ if [ -z "${TALVEX_COVERAGE_REPORT_ONLY:-}" ]; then
   }
   # Counters accumulate across runs: start from zero.
   find "$build" -name '*.gcda' -delete
-  ctest --preset coverage -LE slow -E '^(build|lint)\.' >"$build/ctest.log" 2>&1 || {
+  ctest --preset coverage -j "$(nproc)" -LE slow -E '^(build|lint)\.' >"$build/ctest.log" 2>&1 || {
     grep -E '^[[:space:]]*[0-9]+ - |tests passed' "$build/ctest.log" >&2 || true
     echo "coverage: some tests failed (build/coverage/ctest.log); the figures below still count" >&2
     status=1
@@ -44,34 +40,5 @@ if [ -z "${TALVEX_COVERAGE_REPORT_ONLY:-}" ]; then
 fi
 
 echo "coverage: build and tests took $SECONDS s" >&2
-
-# A marker must say why the code cannot run here (STOP markers close a START and need none).
-marker='(LCOV|GCOVR)_EXCL_(LINE|START|BR_LINE|BR_START)'
-if grep -rn -E "$marker([[:space:]:-]*)\$" src; then
-  echo "coverage: the exclusion markers above give no reason" >&2
-  status=1
-fi
-
-gcovr_run() {
-  gcovr --root "$root" --filter "$root/src/" --object-directory "$build" \
-    --gcov-executable "$gcov" --exclude-throw-branches "$@"
-}
-summary=$build/coverage-summary.json
-gcovr_run --txt "$build/coverage-lines.txt" --json-summary "$summary" 2>"$build/gcovr.log" || {
-  cat "$build/gcovr.log" >&2
-  echo "coverage: gcovr failed" >&2
-  exit 1
-}
-gcovr_run --txt "$build/coverage-branches.txt" --branches 2>>"$build/gcovr.log"
-cat "$build/coverage-lines.txt" "$build/coverage-branches.txt"
-excluded=$(grep -rh -o -E "$marker|(LCOV|GCOVR)_EXCL_STOP" src | wc -l)
-echo "exclusion markers in src/ (code only Windows reaches, each with its reason): $excluded"
-python3 - "$summary" <<'PY'
-import json, math, sys
-s = json.load(open(sys.argv[1]))
-def percent(hit, total):
-    return "n/a" if total == 0 else f"{math.floor(1000 * hit / total) / 10:.1f}"
-print(f"lines {percent(s['line_covered'], s['line_total'])}% "
-      f"branches {percent(s['branch_covered'], s['branch_total'])}%")
-PY
+python3 scripts/coverage_report.py "$root" "$build" "$gcov" || status=1
 exit $status
