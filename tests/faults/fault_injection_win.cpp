@@ -192,6 +192,17 @@ unsigned FaultInjection::calls() const { return g_calls; }
 const std::vector<std::string>& FaultInjection::failed() const { return g_failed; }
 const std::vector<FaultInjection::Call>& FaultInjection::trace() const { return g_trace; }
 
+ImportReplacement::ImportReplacement(const char* function, void* replacement)
+    : slots_(import_slots(::GetModuleHandleW(nullptr), function)) {
+  if (slots_.empty()) return;
+  original_ = *slots_.front();
+  for (void** slot : slots_) write_slot(slot, replacement);
+}
+
+ImportReplacement::~ImportReplacement() {
+  for (void** slot : slots_) write_slot(slot, original_);
+}
+
 bool FaultInjection::hooked(std::string_view function) const {
   for (const Entry& entry : g_entries) {
     if (function == entry.name) return !entry.slots.empty();

@@ -51,4 +51,26 @@ class FaultInjection {
   [[nodiscard]] bool hooked(std::string_view function) const;
 };
 
+// Points the running executable's kernel32 import slots of `function` at `replacement` while
+// the object lives: for tests that watch what reaches the system rather than fail it.
+class ImportReplacement {
+ public:
+  ImportReplacement(const char* function, void* replacement);
+  ~ImportReplacement();
+  ImportReplacement(const ImportReplacement&) = delete;
+  ImportReplacement& operator=(const ImportReplacement&) = delete;
+
+  // Whether the executable imports `function` at all (nothing was replaced otherwise).
+  [[nodiscard]] bool found() const { return !slots_.empty(); }
+  // The system's function, for the replacement to call on.
+  template <typename Function>
+  [[nodiscard]] Function original() const {
+    return reinterpret_cast<Function>(original_);
+  }
+
+ private:
+  std::vector<void**> slots_;
+  void* original_ = nullptr;
+};
+
 }  // namespace talvex::test

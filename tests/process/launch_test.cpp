@@ -10,6 +10,7 @@
 #include "base/error_text_win.h"
 #include "base/text.h"
 #include "process/process_win.h"
+#include "faults/fault_injection_win.h"
 #include "support/test_support.h"
 
 namespace talvex {
@@ -174,59 +175,6 @@ TEST(LaunchStreams, NullDeviceInheritedHandlesAndAbsentOnes) {
   }
 }
 
-// Points this executable's import slot for the function `name` at `replacement` while the
-// object lives. The product's code is linked into the test program, so its calls go through
-// these slots.
-template <typename Function>
-class ImportReplacement {
- public:
-  ImportReplacement(const char* name, Function replacement) {
-    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* dll =
-             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         dll->Name != 0; ++dll) {
-      auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
-        const auto* import =
-            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-        if (std::strcmp(reinterpret_cast<const char*>(import->Name), name) == 0) {
-          slot_ = &slots->u1.Function;
-        }
-      }
-    }
-    if (slot_ == nullptr) {
-      ADD_FAILURE() << name << " is not imported";
-      return;
-    }
-    original_ = *slot_;
-    write(reinterpret_cast<ULONG_PTR>(replacement));
-  }
-  ~ImportReplacement() {
-    if (slot_ != nullptr) write(original_);
-  }
-  ImportReplacement(const ImportReplacement&) = delete;
-  ImportReplacement& operator=(const ImportReplacement&) = delete;
-
-  [[nodiscard]] Function original() const { return reinterpret_cast<Function>(original_); }
-
- private:
-  void write(ULONG_PTR value) {
-    DWORD protection = 0;
-    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
-    *slot_ = value;
-    VirtualProtect(slot_, sizeof *slot_, protection, &protection);
-  }
-
-  ULONG_PTR* slot_ = nullptr;
-  ULONG_PTR original_ = 0;
-};
-
 // What one launch handed to the system: the handle list put into its attribute list, then what
 // CreateProcessW got, which is refused so that nothing starts.
 struct HandedOver {
@@ -277,9 +225,12 @@ BOOL WINAPI refused_create_process(LPCWSTR application, LPWSTR, LPSECURITY_ATTRI
 // Windows needs is checked where it is handed over.
 TEST(LaunchBoundary, ExactlyTheStandardHandlesAreListedAndLongPathsTakeTheLongForm) {
   TestDir dir;
-  const ImportReplacement list_spy("UpdateProcThreadAttribute", &listing_update_attribute);
-  g_update_attribute = list_spy.original();
-  const ImportReplacement refusal("CreateProcessW", &refused_create_process);
+  const test::ImportReplacement list_spy("UpdateProcThreadAttribute",
+                                         reinterpret_cast<void*>(&listing_update_attribute));
+  g_update_attribute = list_spy.original<decltype(&UpdateProcThreadAttribute)>();
+  const test::ImportReplacement refusal("CreateProcessW",
+                                        reinterpret_cast<void*>(&refused_create_process));
+  ASSERT_TRUE(list_spy.found() && refusal.found());
 
   // Our own standard handles: the null device (a character device), a file and a pipe.
   ScopedFileHandle nul(
