@@ -96,7 +96,7 @@ class PipeReader {
 TEST(NodeHandover, WholeUpdateAndHostilePathsThroughARealWindowsNode) {
   const auto node = read_file(bin_file(L"windows-node.txt"));
   ASSERT_TRUE(node) << "windows-node.txt missing beside the test";
-  const std::wstring node_exe = to_wide(std::string(node->substr(0, node->find('\n'))));
+  const std::wstring node_exe = wide(to_utf16(node->substr(0, node->find('\n'))));
   ASSERT_TRUE(file_exists(node_exe)) << *node << " (scripts/install-deps.sh fetches it)";
 
   TestDir dir(L" N\u00f8de & 100% ^");
@@ -180,11 +180,9 @@ TEST(NodeHandover, WholeUpdateAndHostilePathsThroughARealWindowsNode) {
     // startUpdater's commandLine is what the updater reads, split by its own rules.
     const std::string& line = lines[i];
     ASSERT_EQ(line.rfind("started ", 0), 0u) << line;
-    const std::wstring command_line = to_wide(line.substr(line.find(' ', 8) + 1));
-    EXPECT_EQ(
-        split_command_line(command_line),
-        (std::vector<std::wstring>{h.updater, L"--installer", h.installer, L"--app-exe", h.app_exe,
-                                   L"--wait-pid", to_wide(node_pid), L"--log", h.log}));
+    EXPECT_EQ(split_command_line(to_utf16(line.substr(line.find(' ', 8) + 1))),
+              u16_all({h.updater, L"--installer", h.installer, L"--app-exe", h.app_exe,
+                       L"--wait-pid", wide(to_utf16(node_pid)), L"--log", h.log}));
     // And what the updater itself wrote it read.
     const std::string options_line = "installer=" + as_logged(h.installer) +
                                      " app_exe=" + as_logged(h.app_exe) + " wait_pid=Some(" +
