@@ -8,11 +8,11 @@
 #
 # The report (gcovr's) is one row per file of src/ for lines, with the lines no test ran, then
 # one row per file for branches (those only an exception would take left out), then how many
-# lines the exclusion markers leave out, and last, as the final line of standard output,
+# exclusion markers there are, and last, as the final line of standard output,
 # "lines N.N% branches N.N%" (rounded down). Exclusion markers (LCOV_EXCL_LINE, LCOV_EXCL_START
-# ... LCOV_EXCL_STOP, LCOV_EXCL_BR_LINE, ...) are for code only Windows can reach (an error
-# Wine never returns), and each carries its reason on the marker's line: one without a reason
-# fails the run.
+# ... LCOV_EXCL_STOP, LCOV_EXCL_BR_LINE, LCOV_EXCL_BR_START ... LCOV_EXCL_BR_STOP) are for code
+# no test here can reach (an error Wine never returns, a value no system call gives), and each
+# carries its reason on the marker's line: one without a reason fails the run.
 # Only the product's code is instrumented (its libraries and the executable, built without
 # optimisation). Left out of the run: the static checks (lint.*, among them the slow clang-tidy)
 # and the checks of the shipped executable (build.*): none of them runs the program's code, and
