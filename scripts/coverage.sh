@@ -69,7 +69,7 @@ report --txt "$build/coverage-lines.txt" --json-summary "$summary"
 report --txt "$build/coverage-branches.txt" --branches
 cat "$build/coverage-lines.txt" "$build/coverage-branches.txt"
 excluded=$(grep -rh -o -E "$marker|(LCOV|GCOVR)_EXCL_STOP" src | wc -l)
-echo "exclusion markers in src/ (code only Windows reaches, each with its reason): $excluded"
+echo "exclusion markers in src/ (code no test here reaches, each with its reason): $excluded"
 python3 - "$summary" <<'PY'
 import json, math, sys
 s = json.load(open(sys.argv[1]))
