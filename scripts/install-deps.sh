@@ -13,6 +13,7 @@ packages=(
   googletest                   # GoogleTest sources, cross-compiled by the build
   nsis wixl                    # real installers for the end-to-end tests and the demo
   clang-format clang-tidy cppcheck
+  gcovr                        # the coverage report (scripts/coverage.sh)
   osslsigncode openssl         # Authenticode signing of the shipped executable (scripts/sign.sh)
   # The native build of the core: the sanitizer and libFuzzer runtimes of the default clang
   # (only a recommended package of clang, and recommends are skipped below).

@@ -35,7 +35,9 @@ std::optional<std::u16string> system_temp_dir() {
   // it is looked up by name because the import would stop the program loading elsewhere.
   auto get_temp_path = &::GetTempPathW;
   if (HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll")) {
+    // LCOV_EXCL_BR_START Wine's kernel32 has no GetTempPath2W
     if (FARPROC proc = ::GetProcAddress(kernel32, "GetTempPath2W")) {
+      // LCOV_EXCL_BR_STOP
       // LCOV_EXCL_START Windows only: Wine's kernel32 has no GetTempPath2W
       // Both are plain function pointers: bit_cast changes the type without the cast through
       // void* (or to an unrelated function type) that compilers and linters warn about.
@@ -76,8 +78,8 @@ ScopedFileHandle open_for_append(const std::u16string& path) {
   const MonotonicTime give_up = monotonic_now() + kLogOpenRetryBudget;
   for (;;) {
     // Not inheritable (no security attributes), so children never hold the log open.
-    ScopedFileHandle file(
-        ::CreateFileW(as_wide_cstr(path), kAppendAccess, kShareAll, nullptr, OPEN_ALWAYS, 0, nullptr));
+    ScopedFileHandle file(::CreateFileW(as_wide_cstr(path), kAppendAccess, kShareAll, nullptr,
+                                        OPEN_ALWAYS, 0, nullptr));
     if (file) return file;
     const DWORD error = ::GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;

@@ -35,7 +35,9 @@ std::optional<std::string> normalized_image_of(DWORD pid) {
   process.reset();
   // On success `units` excludes the terminator, so it is below the buffer size; anything else
   // is not trusted, so the buffer is never read past its end.
+  // LCOV_EXCL_BR_START no system reports success with a length that does not fit
   if (!queried || units >= kImagePathUnits) return std::nullopt;
+  // LCOV_EXCL_BR_STOP
   return normalize_image_path(as_utf16(std::wstring_view(buffer.data(), units)));
 }
 

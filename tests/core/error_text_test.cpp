@@ -30,9 +30,10 @@ TEST(ErrorText, FixedTextsAndTrimming) {
   EXPECT_EQ(system_message_text(u" \u00c9chec\t\U0001F600.\r\n \t\f", 5),
             " \xC3\x89"
             "chec\t\xF0\x9F\x98\x80.");
-  const std::u16string lone(u"bad \xD800 text");
-  EXPECT_EQ(system_message_text(lone, 0xC0000022),
-            "OS Error -1073741790 (FormatMessageW() returned invalid UTF-16)");
+  for (const std::u16string lone : {u"bad \xD800 text", u"cut short \xD800"}) {
+    EXPECT_EQ(system_message_text(lone, 0xC0000022),
+              "OS Error -1073741790 (FormatMessageW() returned invalid UTF-16)");
+  }
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ TEST(BuildCommandLine, QuotesWhatTheRuntimeWouldSplitEscapesQuotesAndRefusesNul)
 TEST(SplitPathList, QuotedRunsKeepSemicolonsAndEmptyEntriesVanish) {
   EXPECT_EQ(split_path_list(u"C:\\a;;\"C:\\b;c\";C:\\\"d\"e;\"\";\"D:\\open;end"),
             (std::vector<std::u16string>{u"C:\\a", u"C:\\b;c", u"C:\\de", u"D:\\open;end"}));
+  EXPECT_EQ(split_path_list(u"C:\\a;"), std::vector<std::u16string>{u"C:\\a"});
   EXPECT_TRUE(is_absolute_path(u"C:\\bin") && is_absolute_path(u"d:/bin") &&
               is_absolute_path(u"\\\\srv\\share"));
   EXPECT_FALSE(is_absolute_path(u".") || is_absolute_path(u"bin") || is_absolute_path(u"\\bin") ||
@@ -81,7 +82,8 @@ TEST(IsBatchScript, SeesThroughTheNamesWindowsStillRunsAsScripts) {
                                u".bat", u"x.bat::$DATA", u"C:\\d\\x.cmd:s", u"\\\\?\\C:\\x.bat"}) {
     EXPECT_TRUE(is_batch_script(path)) << to_utf8(path);
   }
-  for (const char16_t* path : {u"x.bat.exe", u"x.batx", u"C:\\x.bat\\y.exe", u"bat", u"x.bat_"}) {
+  for (const char16_t* path :
+       {u"x.bat.exe", u"x.batx", u"C:\\x.bat\\y.exe", u"bat", u"x.bat_", u"x.exe:stream", u"..."}) {
     EXPECT_FALSE(is_batch_script(path)) << to_utf8(path);
   }
 }
@@ -94,6 +96,10 @@ TEST(LongPathForm, PrefixesDrivesAndUncPathsOnly) {
   // Neither drive-absolute nor UNC: "\\?\" would make it name something else, so it stays.
   EXPECT_EQ(long_path_form(u"\\a\\b.exe"), u"\\a\\b.exe");
   EXPECT_EQ(long_path_form(u"a\\b.exe"), u"a\\b.exe");
+  EXPECT_EQ(long_path_form(u"1:\\b.exe"), u"1:\\b.exe");
+  // "\\?\" turns off the "/" to "\" conversion, so a path not yet normalised stays as it is.
+  EXPECT_EQ(long_path_form(u"C:/a/b.exe"), u"C:/a/b.exe");
+  EXPECT_EQ(long_path_form(u"\u00e9:\\b.exe"), u"\u00e9:\\b.exe");
 }
 
 // The existence check and process creation both take this decision, so a path that passes the

@@ -1,7 +1,12 @@
 // Log lines and the log path, as text.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 #include "base/clock.h"
+#include "base/path.h"
+#include "base/text.h"
 #include "log/run_log.h"
 
 namespace talvex {
@@ -42,6 +47,19 @@ TEST(LogPath, JoinsTheTemporaryDirectoryWithTheFileName) {
   EXPECT_EQ(log_path_in(std::u16string(u"C:\\T")), u"C:\\T\\talvex-updater.log");
   EXPECT_EQ(log_path_in(std::u16string(u"C:/T/")), u"C:/T/talvex-updater.log");
   EXPECT_EQ(log_path_in(std::nullopt), std::nullopt);
+}
+
+// The directory the log's folders are made in: never a drive's root or a bare drive, which
+// exist already (or cannot be made).
+TEST(LogPath, ItsDirectoryStopsAboveTheRoot) {
+  const std::pair<std::u16string, std::optional<std::u16string>> cases[] = {
+      {u"C:\\a\\b.log", u"C:\\a"}, {u"C:\\a\\\\b.log", u"C:\\a"}, {u"C:/a/b/", u"C:/a"},
+      {u"ab\\c.log", u"ab"},       {u"C:\\b.log", std::nullopt},  {u"\\b.log", std::nullopt},
+      {u"b.log", std::nullopt},    {u"\\\\", std::nullopt},       {u"", std::nullopt},
+  };
+  for (const auto& [path, parent] : cases) {
+    EXPECT_EQ(parent_dir(path), parent) << to_utf8(path);
+  }
 }
 
 }  // namespace

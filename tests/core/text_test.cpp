@@ -24,6 +24,7 @@ TEST(ToUtf16, RoundTripsValidTextAndReplacesInvalidBytes) {
   EXPECT_EQ(to_utf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
   EXPECT_EQ(to_utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
   EXPECT_EQ(to_utf16("a\xE2\x82"), u"a\uFFFD\uFFFD");          // truncated
+  EXPECT_EQ(to_utf16("\xC3(x"), u"\uFFFD(x");                  // the next character kept
 }
 
 TEST(AsciiCase, FoldsOnlyAsciiLetters) {

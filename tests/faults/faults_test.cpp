@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <iostream>
 #include <map>
@@ -14,6 +15,7 @@
 
 #include "base/clock_win.h"
 #include "base/error_text_win.h"
+#include "base/path_win.h"
 #include "base/text.h"
 #include "faults/fault_injection_win.h"
 #include "log/run_log_win.h"
@@ -25,6 +27,7 @@ namespace talvex::test {
 namespace {
 
 using ::testing::ElementsAreArray;
+using ::testing::StartsWith;
 using Lines = std::vector<std::string>;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -128,16 +131,16 @@ class FaultRun : public ::testing::Test {
   std::string installer_line() const {
     return "running installer: " + to_utf8(installer_) + " /UPDATE /S /R";
   }
-  // "@head" is the start banner, the options line and the installer line; "@icons" the two lines
-  // of the stand-in icon utility.
+  // "@start" is the start banner and the options line, "@head" those and the installer line;
+  // "@icons" the two lines of the stand-in icon utility.
   Lines story(const Lines& lines) const {
     Lines out;
     for (const std::string& line : lines) {
-      if (line == "@head") {
-        out.insert(out.end(), {"=== talvex-updater start ===",
-                               "installer=" + to_utf8(installer_) + " app_exe=" + to_utf8(app_) +
-                                   " wait_pid=None",
-                               installer_line()});
+      if (line == "@start" || line == "@head") {
+        out.insert(out.end(), {"=== talvex-updater start ===", "installer=" + to_utf8(installer_) +
+                                                                   " app_exe=" + to_utf8(app_) +
+                                                                   " wait_pid=None"});
+        if (line == "@head") out.push_back(installer_line());
       } else if (line == "@icons") {
         out.insert(out.end(),
                    {"ie4uinit -ClearIconCache -> exit code: 0", "ie4uinit -show -> exit code: 0"});
@@ -169,6 +172,7 @@ TEST_F(FaultRun, RealWorldFailuresTellTheirExactStory) {
     unsigned status;
     Lines lines;  // none: the log file is empty
     size_t app_instances;
+    std::optional<Fault> also = std::nullopt;  // a second fault armed with the first
   };
   const Case cases[] = {
       {"the installer demands elevation",
@@ -201,6 +205,21 @@ TEST_F(FaultRun, RealWorldFailuresTellTheirExactStory) {
        0,
        {"@head", "installer exited: exit code: 0", "@icons", relaunched, done},
        1},
+      // ... and when the entry itself cannot be examined either, it is not taken as a file.
+      {"the installer can neither be followed nor examined",
+       "exit 0\n",
+       {"CreateFileW", 3, ERROR_CANT_ACCESS_FILE},
+       1,
+       {"@start", "ERROR: installer file missing", relaunched},
+       1,
+       Fault{"GetFileInformationByHandleEx", 1, ERROR_ACCESS_DENIED}},
+      // A standard handle closed between its check and its duplication counts as none.
+      {"the updater's standard handles vanish",
+       "exit 0\n",
+       {"DuplicateHandle", 1, ERROR_INVALID_HANDLE, kEveryCall},
+       0,
+       {"@head", "installer exited: exit code: 0", "@icons", relaunched, done},
+       1},
       // The installer started the application, but its path does not fit: not seen, so started
       // a second time.
       {"an image path too long",
@@ -230,7 +249,9 @@ TEST_F(FaultRun, RealWorldFailuresTellTheirExactStory) {
     SCOPED_TRACE(c.name);
     kill_all(full_path(app_));
     make_installer(c.script);
-    const Run r = run({c.fault});
+    std::vector<Fault> armed{c.fault};
+    if (c.also) armed.push_back(*c.also);
+    const Run r = run(armed);
     EXPECT_EQ(r.status, c.status);
     ASSERT_TRUE(r.text);
     EXPECT_THAT(r.lines, ElementsAreArray(story(c.lines)));
@@ -337,6 +358,104 @@ TEST(WaitForExitFaults, AnApplicationThatMayNotBeOpenedIsNotTakenAsGone) {
     TerminateProcess(app->process.get(), 1);
     ASSERT_TRUE(wait_exit(app->process.get(), 5000));
   }
+}
+
+// A refused termination is an error unless the child still answers a wait; a wait that fails
+// too leaves the refusal standing.
+TEST(KillFaults, ARefusedTerminationIsReportedUnlessTheChildAnswersAWait) {
+  TestDir dir;
+  const std::wstring exe = dir.file(L"child.exe");
+  ASSERT_TRUE(make_stub(exe, "forever\n"));
+  struct Case {
+    const char* name;
+    std::vector<Fault> faults;
+    DWORD error;  // 0: reported as done
+  };
+  const Case cases[] = {
+      {"terminated", {}, 0},
+      {"handle refused", {{"TerminateProcess", 1, ERROR_INVALID_HANDLE}}, ERROR_INVALID_HANDLE},
+      {"denied, and the wait fails",
+       {{"TerminateProcess", 1, ERROR_ACCESS_DENIED},
+        {"WaitForSingleObject", 1, ERROR_INVALID_HANDLE}},
+       ERROR_ACCESS_DENIED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LaunchSpec spec;
+    spec.program = u16(exe);
+    Result<ChildProcess> child = launch(spec);
+    ASSERT_TRUE(child);
+    faults().arm(c.faults);
+    const Status killed = kill(child.value());
+    faults().disarm();
+    EXPECT_EQ(killed ? 0 : killed.error().code, c.error);
+    TerminateProcess(child->process_handle(), 1);
+    EXPECT_TRUE(wait_exit(child->process_handle(), 5000));
+  }
+}
+
+// Text longer than the first buffer is read whole; text that keeps growing between calls (another
+// thread changing it) ends the reading with an error instead of a loop.
+TEST(BufferReaderFaults, LongTextIsReadWholeAndEndlessGrowthIsAnError) {
+  const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\file.exe";
+  const Result<std::wstring> full = full_path_name(deep);
+  ASSERT_TRUE(full);
+  EXPECT_EQ(full.value(), deep);
+  unsigned calls = 0;
+  const Result<std::wstring> growing = read_grown_text([&calls](wchar_t*, DWORD size) {
+    ++calls;
+    return size + 1;
+  });
+  ASSERT_FALSE(growing);
+  EXPECT_EQ(growing.error().code, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(calls, 4u);
+}
+
+// The log's directories: one that another process makes between our two passes is not a
+// failure (the deeper ones are still made), and a path whose every level is reported missing
+// ends at its root.
+TEST(LogDirectoryFaults, DirectoriesMadeMeanwhileCountAndTheWalkEndsAtTheRoot) {
+  TestDir dir;
+  const std::wstring made_before = dir.file(L"a\\b");
+  const std::wstring wanted = dir.file(L"a\\b\\c");
+  struct Case {
+    const char* name;
+    Fault fault;
+    bool made;
+  };
+  const Case cases[] = {
+      // "c" and "b" reported missing although "b" exists: its creation then finds it made.
+      {"made meanwhile", {"CreateDirectoryW", 1, ERROR_PATH_NOT_FOUND, 2}, true},
+      {"missing up to the root", {"CreateDirectoryW", 1, ERROR_PATH_NOT_FOUND, kEveryCall}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    remove_tree(dir.file(L"a"));
+    ASSERT_TRUE(CreateDirectoryW(dir.file(L"a").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(made_before.c_str(), nullptr));
+    faults().arm(c.fault);
+    static_cast<void>(prepare_log(u16(wanted + L"\\update.log")));
+    faults().disarm();
+    const DWORD attributes = GetFileAttributesW(wanted.c_str());
+    EXPECT_EQ(attributes != INVALID_FILE_ATTRIBUTES, c.made);
+    // One attempt per level on the way up, one per missing level on the way down.
+    const auto levels = static_cast<unsigned>(std::count(wanted.begin(), wanted.end(), L'\\'));
+    EXPECT_LE(faults().calls(), 2 * levels + 2);
+  }
+}
+
+// Modules looked up by name may not be had: each lookup falls back to what the system offers
+// without them. The log goes where GetTempPathW says, and an NT code is looked up as given.
+TEST(ModuleLookupFaults, EveryLookupFallsBackWithoutItsModule) {
+  const std::optional<std::u16string> usual = default_log_path();
+  ASSERT_TRUE(usual);
+  faults().arm({"GetModuleHandleW", 1, ERROR_MOD_NOT_FOUND, kEveryCall});
+  const std::optional<std::u16string> without_kernel32 = default_log_path();
+  const std::string nt_text = error_text(Error::os(0xD0000022));
+  faults().disarm();
+  EXPECT_EQ(faults().failed().size(), 2u);
+  EXPECT_EQ(without_kernel32, usual);
+  EXPECT_THAT(nt_text, StartsWith("OS Error -805306334 (FormatMessageW() returned error "));
 }
 
 // What only a whole process shows: the usage exit and the log's set-up, failed in the test

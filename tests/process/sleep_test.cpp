@@ -44,6 +44,13 @@ TEST(PollSleep, BothSleepPathsLastTheirDurationOnTheMonotonicClock) {
   const long long either = shortest_of_three_ms([] { sleep_for(milliseconds(300)); });
   EXPECT_GE(either, high_resolution ? 300 : 300 - 16);
   EXPECT_LT(either, 450);
+
+  // A deadline already passed asks for a non-positive sleep: it returns at once, where the
+  // DWORD the duration would become means 49 days.
+  for (const milliseconds none : {milliseconds(0), milliseconds(-5)}) {
+    EXPECT_LT(shortest_of_three_ms([none] { sleep_for(none); }), 50);
+    EXPECT_LT(shortest_of_three_ms([none] { sleep_with_system_timer(none); }), 50);
+  }
 }
 
 }  // namespace
