@@ -65,7 +65,7 @@ PY'
 # A vendor's project through find_package, cross-compiled like the updater.
 consumer=$scratch/consumer
 check "find_package(TalvexUpdater): a vendor project builds and installs" '
-  cmake -S "$src/tests/build/consumer" -B "$consumer" -DCMAKE_BUILD_TYPE=Release \
+  cmake -G Ninja -S "$src/tests/build/consumer" -B "$consumer" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$root" \
     -DEXPECTED_VERSION="$version" >"$scratch/consumer.log" 2>&1 &&
   cmake --build "$consumer" >>"$scratch/consumer.log" 2>&1 &&
