@@ -21,7 +21,8 @@ ScopedFileHandle open_entry(const std::wstring& path, DWORD extra_flags) {
 }
 
 bool is_symbolic_link(DWORD attributes, DWORD reparse_tag) {
-  // LCOV_EXCL_BR_START Wine 8 has neither symbolic links nor other reparse points
+  // LCOV_EXCL_BR_START needs a symbolic link, which only an administrator or developer mode may
+  // make
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && reparse_tag == IO_REPARSE_TAG_SYMLINK;
   // LCOV_EXCL_BR_STOP
 }
@@ -45,7 +46,8 @@ bool is_file_by_directory_entry(const std::wstring& path) {
       FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
   if (!find) return false;
   // dwReserved0 carries the reparse tag when the entry is a reparse point.
-  // LCOV_EXCL_BR_START Wine 8 has no symbolic links
+  // LCOV_EXCL_BR_START needs a symbolic link, which only an administrator or developer mode may
+  // make
   if (is_symbolic_link(entry.dwFileAttributes, entry.dwReserved0)) return false;
   // LCOV_EXCL_BR_STOP
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -62,7 +64,8 @@ bool is_file_not_following(const std::wstring& path) {
   if (!GetFileInformationByHandleEx(entry.get(), FileAttributeTagInfo, &info, sizeof info)) {
     return false;
   }
-  // LCOV_EXCL_BR_START Wine 8 has no symbolic links
+  // LCOV_EXCL_BR_START needs a symbolic link, which only an administrator or developer mode may
+  // make
   if (is_symbolic_link(info.FileAttributes, info.ReparseTag)) return false;
   // LCOV_EXCL_BR_STOP
   return (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;

@@ -29,13 +29,13 @@ Result<std::wstring> own_executable_path() {
   for (;;) {
     const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0) return last_os_error();
-    // LCOV_EXCL_BR_START Wine cannot start a program whose path reaches MAX_PATH
+    // LCOV_EXCL_BR_START needs the updater itself started from a path of MAX_PATH units or more
     if (n < buffer.size()) {
       // LCOV_EXCL_BR_STOP
       buffer.resize(n);
       return buffer;
     }
-    // LCOV_EXCL_START Windows only: Wine cannot start a program whose path reaches MAX_PATH
+    // LCOV_EXCL_START needs the updater itself started from a path of MAX_PATH units or more
     if (buffer.size() >= kLongestPathUnits) return Error::os(ERROR_INSUFFICIENT_BUFFER);
     buffer.resize(buffer.size() * 2);
     // LCOV_EXCL_STOP

@@ -35,10 +35,10 @@ std::optional<std::u16string> system_temp_dir() {
   // it is looked up by name because the import would stop the program loading elsewhere.
   auto get_temp_path = &::GetTempPathW;
   if (HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll")) {
-    // LCOV_EXCL_BR_START Wine's kernel32 has no GetTempPath2W
+    // LCOV_EXCL_BR_START GetTempPath2W exists only from Windows 11 and updates of Windows 10
     if (FARPROC proc = ::GetProcAddress(kernel32, "GetTempPath2W")) {
       // LCOV_EXCL_BR_STOP
-      // LCOV_EXCL_START Windows only: Wine's kernel32 has no GetTempPath2W
+      // LCOV_EXCL_START GetTempPath2W exists only from Windows 11 and updates of Windows 10
       // Both are plain function pointers: bit_cast changes the type without the cast through
       // void* (or to an unrelated function type) that compilers and linters warn about.
       get_temp_path = std::bit_cast<GetTempPath2WFn>(proc);

@@ -11,8 +11,8 @@ void usage_exit() {
   // A GUI-subsystem program usually has no standard error; then there is nowhere to write and
   // the exit status alone tells the caller.
   HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
-  // LCOV_EXCL_BR_START Wine gives a process started without standard handles a non-NULL standard
-  // error
+  // LCOV_EXCL_BR_START whether a GUI program started without standard handles sees one is up
+  // to the system's console host
   if (err != nullptr && err != INVALID_HANDLE_VALUE) static_cast<void>(write_all(err, kUsageText));
   // LCOV_EXCL_BR_STOP
   exit_process(kExitUsage);

@@ -14,16 +14,13 @@
 
 namespace talvex {
 
-// After a successful install the installer may still be starting the application itself (it
-// was given "/R"); this pause gives it time before we look for a running instance.
-inline constexpr std::chrono::milliseconds kSettlePause{5000};
-
 // The run's timing limits; the product always uses these defaults, tests shorter ones.
 struct UpdateTimings {
   std::chrono::seconds app_exit_limit = kAppExitTimeLimit;
   std::chrono::milliseconds installer_limit = kInstallerTimeLimit;
   std::chrono::milliseconds poll_interval = kPollInterval;
   std::chrono::milliseconds settle_pause = kSettlePause;
+  std::chrono::milliseconds icon_refresh_limit = kIconRefreshTimeLimit;
 };
 
 // The operations an update is made of, in the order the run may call them. The real ones, bound

@@ -1,10 +1,17 @@
 #include "main/run_update_win.h"
 
+#include <windows.h>
+
+#include <span>
+#include <string>
+#include <vector>
+
 #include "base/clock_win.h"
 #include "base/exit_process_win.h"
 #include "base/file_check_win.h"
 #include "base/wide_win.h"
 #include "log/run_log_win.h"
+#include "main/command_line_win.h"
 #include "process/process_win.h"
 
 namespace talvex {
@@ -35,7 +42,8 @@ UpdateSteps system_update_steps(const RunLog& log, const UpdateTimings& timings)
             return run_installer(as_wide(installer), log, timings.installer_limit,
                                  timings.poll_interval);
           },
-      .refresh_icon_cache = [&log] { refresh_icon_cache(log); },
+      .refresh_icon_cache = [&log,
+                             timings] { refresh_icon_cache(log, timings.icon_refresh_limit); },
       .settle = [timings] { pause_at_least(timings.settle_pause); },
       .is_app_running =
           [](std::u16string_view app_exe) { return is_app_running(as_wide(app_exe)); },
@@ -43,8 +51,16 @@ UpdateSteps system_update_steps(const RunLog& log, const UpdateTimings& timings)
   };
 }
 
-void run_update(const UpdaterOptions& options, const RunLog& log) {
-  exit_process(perform_update(options, system_update_steps(log)));
+void updater_main(const UpdateTimings& timings) {
+  // Libraries are loaded from the system directory only: a DLL planted beside the updater or
+  // in the current directory must never be picked up by a delay-loaded system import. The call
+  // fails only for flags it does not know, and the run could do nothing better than go on.
+  static_cast<void>(::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+  // The command line is split by our own rules rather than taken from the C runtime's argv.
+  const std::vector<std::u16string> args = split_command_line(as_utf16(::GetCommandLineW()));
+  const UpdaterOptions options = parse_args(std::span<const std::u16string>(args).subspan(1));
+  const RunLog log = prepare_log(options.log);
+  exit_process(perform_update(options, system_update_steps(log, timings)));
 }
 
 }  // namespace talvex

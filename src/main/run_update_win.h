@@ -11,7 +11,9 @@ namespace talvex {
 // The steps keep a reference to the log, so it must outlive them.
 UpdateSteps system_update_steps(RunLog&& log, const UpdateTimings& timings = {}) = delete;
 
-// perform_update with the real operations, then ends the process with its status.
-[[noreturn]] void run_update(const UpdaterOptions& options, const RunLog& log);
+// The whole program: reads the command line, prepares the log, performs the update with the
+// real operations and `timings`, and ends the process with its status. The shipped entry point
+// calls it with the product's limits; test builds call the same function with short ones.
+[[noreturn]] void updater_main(const UpdateTimings& timings = {});
 
 }  // namespace talvex

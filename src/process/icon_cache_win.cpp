@@ -8,7 +8,7 @@
 namespace talvex {
 
 void refresh_icon_cache(const RunLog& log, std::chrono::milliseconds time_limit,
-                        Launcher launcher) {
+                        const Launcher& launcher) {
   // "-ClearIconCache" drops the shell's cached icons, "-show" makes it rebuild them, so the
   // second run must start only after the first has ended; run_to_exit gives that order.
   for (const char16_t* argument : {u"-ClearIconCache", u"-show"}) {

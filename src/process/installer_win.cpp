@@ -13,7 +13,7 @@ namespace talvex {
 
 bool run_installer(std::wstring_view installer, const RunLog& log,
                    std::chrono::milliseconds time_limit, std::chrono::milliseconds poll_interval,
-                   Launcher launcher) {
+                   const Launcher& launcher) {
   const InstallerCommand command = installer_command(as_utf16(installer));
   log_line(log, "running installer: " + installer_command_text(command));
 
@@ -26,7 +26,7 @@ bool run_installer(std::wstring_view installer, const RunLog& log,
   spec.std_out = StdStream::kNull;
   spec.std_err = StdStream::kNull;
   spec.creation_flags = CREATE_NO_WINDOW;
-  Result<ChildProcess> child = launcher(spec);
+  Result<ChildProcess> child = launcher.start(spec);
   if (!child) {
     log_line(log, "ERROR: failed to spawn installer: " + error_text(child.error()));
     return false;

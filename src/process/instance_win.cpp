@@ -59,7 +59,7 @@ bool is_app_running(std::wstring_view app_exe) {
   return false;
 }
 
-void relaunch_app(std::wstring_view app_exe, const RunLog& log, Launcher launcher) {
+void relaunch_app(std::wstring_view app_exe, const RunLog& log, const Launcher& launcher) {
   if (!is_file(app_exe)) {
     log_line(log, "ERROR: app exe missing, cannot relaunch");
     return;
@@ -70,7 +70,7 @@ void relaunch_app(std::wstring_view app_exe, const RunLog& log, Launcher launche
   spec.std_out = StdStream::kNull;
   spec.std_err = StdStream::kNull;
   spec.creation_flags = CREATE_NO_WINDOW;
-  Result<ChildProcess> child = launcher(spec);
+  Result<ChildProcess> child = launcher.start(spec);
   if (!child) {
     log_line(log, "ERROR: relaunch failed: " + error_text(child.error()));
     return;

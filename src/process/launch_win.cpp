@@ -157,8 +157,6 @@ Result<ChildProcess> launch(const LaunchSpec& spec) {
   // the verbatim "\\?\" form, which must be absolute and already normalised. The length that
   // counts is the absolute one, as for the existence check that came before: a relative name
   // that is short but lies in a deep current directory needs the long form as well.
-  // Wine 8 cannot start such image paths at all reliably (it fails, starts the previously
-  // launched image, or crashes), so the long form is exercised on Windows only.
   Result<std::wstring> application = openable_path(as_wide(resolved.value()));
   if (!application) return application.error();
 
@@ -223,15 +221,14 @@ Status kill(const ChildProcess& child) {
   // Windows refuses to terminate a process that has already exited, or is still exiting after
   // an earlier TerminateProcess, with "access denied" even through a full-access handle. If the
   // handle still answers a wait, the child is gone or on its way out, which is what was asked.
-  // (Wine terminates an exited process without complaint, so only an injected failure takes
-  // this branch there.)
   if (error.code == ERROR_ACCESS_DENIED && try_wait(child).ok()) return Ok{};
   return error;
 }
 
 Result<DWORD> run_to_exit(const LaunchSpec& spec,
-                          std::optional<std::chrono::milliseconds> time_limit, Launcher launcher) {
-  Result<ChildProcess> child = launcher(spec);
+                          std::optional<std::chrono::milliseconds> time_limit,
+                          const Launcher& launcher) {
+  Result<ChildProcess> child = launcher.start(spec);
   if (!child) return child.error();
   // INFINITE is itself a DWORD value, so a finite limit is kept below it.
   const DWORD wait_ms =

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,7 +65,9 @@ class ChildProcess {
 
 // How an operation starts its children: `launch`, unless a test passes a stand-in to see the
 // LaunchSpec the operation builds.
-using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
+struct Launcher {
+  std::function<Result<ChildProcess>(const LaunchSpec& spec)> start = &talvex::launch;
+};
 
 // Without blocking: the exit code when the child has exited, nullopt while it runs.
 [[nodiscard]] Result<std::optional<DWORD>> try_wait(const ChildProcess& child);
@@ -77,7 +80,7 @@ using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
 // without one it waits as long as the child runs.
 [[nodiscard]] Result<DWORD> run_to_exit(
     const LaunchSpec& spec, std::optional<std::chrono::milliseconds> time_limit = std::nullopt,
-    Launcher launcher = &launch);
+    const Launcher& launcher = {});
 
 // ---------------------------------------------------------------------------------------------
 // Installer runner
@@ -87,7 +90,7 @@ using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
 [[nodiscard]] bool run_installer(std::wstring_view installer, const RunLog& log,
                                  std::chrono::milliseconds time_limit = kInstallerTimeLimit,
                                  std::chrono::milliseconds poll_interval = kPollInterval,
-                                 Launcher launcher = &launch);
+                                 const Launcher& launcher = {});
 
 // ---------------------------------------------------------------------------------------------
 // Waiting for the application to exit
@@ -105,7 +108,7 @@ using Launcher = Result<ChildProcess> (*)(const LaunchSpec& spec);
 [[nodiscard]] bool is_app_running(std::wstring_view app_exe);
 
 // Starts the application detached, without arguments, and logs the outcome.
-void relaunch_app(std::wstring_view app_exe, const RunLog& log, Launcher launcher = &launch);
+void relaunch_app(std::wstring_view app_exe, const RunLog& log, const Launcher& launcher = {});
 
 // ---------------------------------------------------------------------------------------------
 // Shell icon refresh
@@ -115,6 +118,6 @@ void relaunch_app(std::wstring_view app_exe, const RunLog& log, Launcher launche
 // leaves no line.
 void refresh_icon_cache(const RunLog& log,
                         std::chrono::milliseconds time_limit = kIconRefreshTimeLimit,
-                        Launcher launcher = &launch);
+                        const Launcher& launcher = {});
 
 }  // namespace talvex

@@ -132,5 +132,17 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
   }
 }
 
+// The shipped entry point runs with the default timings; every other test passes short ones, so
+// only this ties the product to its published limits.
+TEST(UpdateTimings, TheProductRunsWithItsPublishedLimits) {
+  using namespace std::chrono_literals;
+  const UpdateTimings product;
+  EXPECT_EQ(product.app_exit_limit, 30s);
+  EXPECT_EQ(product.installer_limit, 900s);
+  EXPECT_EQ(product.poll_interval, 500ms);
+  EXPECT_EQ(product.settle_pause, 5s);
+  EXPECT_EQ(product.icon_refresh_limit, 60s);
+}
+
 }  // namespace
 }  // namespace talvex

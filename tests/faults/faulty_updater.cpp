@@ -1,18 +1,14 @@
-// talvex-updater for tests, with a fault armed: the product's entry point, run with the short
-// timings the in-process tests use, after arming the fault that TALVEX_FAULT names as
+// talvex-updater for tests, with a fault armed: the product's own entry point, run with the
+// short timings the in-process tests use, after arming the fault that TALVEX_FAULT names as
 // "<function> <n> <error> [<times>]" (decimal; no variable: counting only). For the failures
 // only a whole process shows: the usage exit, the log's set-up, a crash.
 #include <windows.h>
 
 #include <cstdlib>
-#include <span>
 #include <sstream>
 
-#include "base/exit_process_win.h"
 #include "base/wide_win.h"
 #include "faults/fault_injection_win.h"
-#include "log/run_log_win.h"
-#include "main/command_line_win.h"
 #include "main/run_update_win.h"
 
 namespace {
@@ -35,15 +31,7 @@ int wmain() {
   talvex::test::FaultInjection injection;
   std::string function;
   injection.arm(faults_from_environment(function));
-  // From here on, what the product's wmain does.
-  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  const std::vector<std::u16string> args =
-      talvex::split_command_line(talvex::as_utf16(::GetCommandLineW()));
-  const talvex::UpdaterOptions options =
-      talvex::parse_args(std::span<const std::u16string>(args).subspan(1));
-  const talvex::RunLog log = talvex::prepare_log(options.log);
-  const talvex::UpdateTimings timings{std::chrono::seconds(2), std::chrono::milliseconds(300),
-                                      std::chrono::milliseconds(50),
-                                      std::chrono::milliseconds(200)};
-  talvex::exit_process(talvex::perform_update(options, talvex::system_update_steps(log, timings)));
+  talvex::updater_main({std::chrono::seconds(2), std::chrono::milliseconds(300),
+                        std::chrono::milliseconds(50), std::chrono::milliseconds(200),
+                        std::chrono::milliseconds(2000)});
 }

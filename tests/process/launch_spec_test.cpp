@@ -12,28 +12,25 @@
 namespace talvex {
 namespace {
 
-// Every operation's child, as the operation describes it to the launcher. Under Wine a console
-// child looks the same with or without CREATE_NO_WINDOW, so the flags are checked here, at the
-// launch boundary.
-std::vector<LaunchSpec> g_launched;
-
-Result<ChildProcess> record_launch(const LaunchSpec& spec) {
-  g_launched.push_back(spec);
-  return Error::os(ERROR_ACCESS_DENIED);
-}
-
 TEST(LaunchSpecs, EachOperationStartsItsChildWithoutAConsoleAndWithItsOwnStreams) {
   using std::chrono::milliseconds;
   test::TestDir dir;
   const RunLog log(test::u16(dir.file(L"run.log")));
   const std::wstring app = test::bin_file(L"argv_echo.exe");  // exists, so it is started
-  g_launched.clear();
+  // Every operation's child, as the operation describes it to the launcher. Under Wine a
+  // console child looks the same with or without CREATE_NO_WINDOW, so the flags are checked
+  // here, at the launch boundary.
+  std::vector<LaunchSpec> launched;
+  const Launcher record_launch{.start = [&](const LaunchSpec& spec) -> Result<ChildProcess> {
+    launched.push_back(spec);
+    return Error::os(ERROR_ACCESS_DENIED);
+  }};
   EXPECT_FALSE(run_installer(L"C:\\u\\setup.exe", log, milliseconds(60'000), milliseconds(50),
-                             &record_launch));
+                             record_launch));
   EXPECT_FALSE(run_installer(L"C:\\u\\Setup.MSI", log, milliseconds(60'000), milliseconds(50),
-                             &record_launch));
-  relaunch_app(app, log, &record_launch);
-  refresh_icon_cache(log, milliseconds(60'000), &record_launch);
+                             record_launch));
+  relaunch_app(app, log, record_launch);
+  refresh_icon_cache(log, milliseconds(60'000), record_launch);
 
   const struct {
     std::u16string program;
@@ -46,9 +43,9 @@ TEST(LaunchSpecs, EachOperationStartsItsChildWithoutAConsoleAndWithItsOwnStreams
       {u"ie4uinit.exe", {u"-ClearIconCache"}, StdStream::kInherit},
       {u"ie4uinit.exe", {u"-show"}, StdStream::kInherit},
   };
-  ASSERT_EQ(g_launched.size(), std::size(expected));
-  for (size_t i = 0; i < g_launched.size(); ++i) {
-    const LaunchSpec& spec = g_launched[i];
+  ASSERT_EQ(launched.size(), std::size(expected));
+  for (size_t i = 0; i < launched.size(); ++i) {
+    const LaunchSpec& spec = launched[i];
     SCOPED_TRACE(to_utf8(spec.program));
     EXPECT_EQ(spec.program, expected[i].program);
     EXPECT_EQ(spec.arguments, expected[i].arguments);

@@ -373,7 +373,7 @@ TEST(LaunchHandles, NoHandleLeaksAfterHundredsOfLaunches) {
   const std::wstring missing = dir.file(L"missing.exe");
   auto round = [&] {
     EXPECT_TRUE(run_to_exit(inheriting(spec(echo), &LaunchSpec::std_in), std::nullopt,
-                            &launch_past_wine_start_failures)
+                            Launcher{.start = &launch_past_wine_start_failures})
                     .ok());
     Result<ChildProcess> child =
         launch_past_wine_start_failures(inheriting(spec(echo), &LaunchSpec::std_err));

@@ -33,18 +33,6 @@ TEST_F(UpdateRun, AnApplicationThatNeverExitsIsWaitedForThirtySeconds) {
   EXPECT_LT(took, 36000u);
 }
 
-// The real executable runs with the default timings; every other test passes short ones, so
-// only this ties the product to its published limits.
-TEST(UpdateTimings, TheProductRunsWithItsPublishedLimits) {
-  using namespace std::chrono_literals;
-  const UpdateTimings product;
-  EXPECT_EQ(product.app_exit_limit, 30s);
-  EXPECT_EQ(product.installer_limit, 900s);
-  EXPECT_EQ(product.poll_interval, 500ms);
-  EXPECT_EQ(product.settle_pause, 5s);
-  EXPECT_EQ(kIconRefreshTimeLimit, 60s);
-}
-
 // The application is probed every 500 ms, so the installer starts within a poll interval (and
 // the cost of one probe and one launch) of the application's exit. The application is ended at
 // four moments a quarter of a second apart relative to the updater's start: the lags then spread
