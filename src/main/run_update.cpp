@@ -6,6 +6,14 @@
 namespace talvex {
 
 unsigned perform_update(const UpdaterOptions& options, const UpdateSteps& steps) {
+  if (steps.claim_app(options.app_exe) == AppClaim::kHeldByAnother) {
+    // The other run installs and relaunches; a second installer at the same time would fight
+    // it over the same files. One line, without banners, keeps the other run's lines whole
+    // around it, so log readers can step over it.
+    steps.log_line("ERROR: another update of this application is running; installer not run: " +
+                   to_utf8(options.installer));
+    return kExitFailure;
+  }
   steps.log_line("=== talvex-updater start ===");
   steps.log_line(options_line(options));
   if (!steps.installer_exists(options.installer)) {

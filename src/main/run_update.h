@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "main/updater_options.h"
+#include "process/app_claim.h"
 #include "process/limits.h"
 
 namespace talvex {
@@ -26,6 +27,8 @@ struct UpdateTimings {
 // The operations an update is made of, in the order the run may call them. The real ones, bound
 // to a log and to timings, come from system_update_steps.
 struct UpdateSteps {
+  // Claims the application for this run, to be held until the process ends.
+  std::function<AppClaim(std::u16string_view app_exe)> claim_app;
   // Appends one line to the run log.
   std::function<void(std::string_view message)> log_line;
   // Whether the installer file exists.
@@ -45,7 +48,8 @@ struct UpdateSteps {
 };
 
 // Performs every step of an update and returns the exit status: 0 when the installer exited
-// with code 0, 1 when it was missing or failed.
+// with code 0, 1 when it was missing or failed, or when another update of the application was
+// running (then nothing else is done).
 [[nodiscard]] unsigned perform_update(const UpdaterOptions& options, const UpdateSteps& steps);
 
 }  // namespace talvex

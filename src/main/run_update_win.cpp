@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,7 +31,15 @@ void pause_at_least(std::chrono::milliseconds duration) {
 }  // namespace
 
 UpdateSteps system_update_steps(const RunLog& log, const UpdateTimings& timings) {
+  // Shared by the step's copies, and so held for as long as the steps are: for the whole run.
+  auto claim = std::make_shared<ScopedHandle>();
   return UpdateSteps{
+      .claim_app =
+          [claim](std::u16string_view app_exe) {
+            ClaimedApp claimed = talvex::claim_app(as_wide(app_exe));
+            *claim = std::move(claimed.held);
+            return claimed.outcome;
+          },
       .log_line = [&log](std::string_view message) { log_line(log, message); },
       .installer_exists = [](std::u16string_view installer) { return is_file(as_wide(installer)); },
       .wait_for_exit =

@@ -17,6 +17,7 @@
 
 #include "base/result_win.h"
 #include "base/scoped_handle_win.h"
+#include "process/app_claim.h"
 #include "process/limits.h"
 
 namespace talvex {
@@ -109,6 +110,19 @@ struct Launcher {
 
 // Starts the application detached, without arguments, and logs the outcome.
 void relaunch_app(std::wstring_view app_exe, const RunLog& log, const Launcher& launcher = {});
+
+// ---------------------------------------------------------------------------------------------
+// One update of an application at a time
+
+// A claim on the application, held for as long as this value (or the process) lives.
+struct ClaimedApp {
+  AppClaim outcome = AppClaim::kUnavailable;
+  ScopedHandle held;  // the named object, owned only when the claim was made
+};
+
+// Claims `app_exe` for this process's update, as the running-instance check names it, for the
+// processes of the same user in the same logon session.
+[[nodiscard]] ClaimedApp claim_app(std::wstring_view app_exe);
 
 // ---------------------------------------------------------------------------------------------
 // Shell icon refresh

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "process/app_claim.h"
 #include "process/image_path.h"
 #include "process/installer_command.h"
 
@@ -65,6 +66,21 @@ TEST(NormalizeImagePath, StripsOnlyTheVerbatimPrefixAndLowerCases) {
   EXPECT_EQ(normalize_image_path(lone),
             "c:\\\xEF\xBF\xBD"
             "a");
+}
+
+// One application, one claim name: the paths the running-instance check takes for one program
+// share it, others do not, and any path length gives a name the system accepts.
+TEST(AppClaimName, IsOneNamePerApplicationAsInstancesAreCompared) {
+  const std::u16string app = app_claim_name(u"C:\\App\\app.exe");
+  EXPECT_EQ(app_claim_name(u"c:\\app\\APP.EXE"), app);
+  EXPECT_EQ(app_claim_name(u"\\\\?\\C:\\App\\app.exe"), app);
+  EXPECT_NE(app_claim_name(u"C:\\App\\app2.exe"), app);
+  EXPECT_NE(app_claim_name(u"C:\\Other\\app.exe"), app);
+  EXPECT_EQ(app.rfind(u"Local\\", 0), 0u);
+  // Kernel object names stop at MAX_PATH and may not hold a backslash past the namespace.
+  const std::u16string deep = app_claim_name(u"C:\\" + std::u16string(32000, u'a') + u".exe");
+  EXPECT_LT(deep.size(), 260u);
+  EXPECT_EQ(deep.find(u'\\', 6), std::u16string::npos);
 }
 
 }  // namespace

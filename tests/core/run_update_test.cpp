@@ -26,6 +26,7 @@ struct Row {
   bool app_running_after;
   std::vector<std::string> lines;  // log lines, and "<step>" for each operation called
   unsigned status;
+  AppClaim claim = AppClaim::kClaimed;
 };
 
 const std::string kStart = "=== talvex-updater start ===";
@@ -39,6 +40,7 @@ std::string options_of(const std::optional<std::uint32_t>& pid) {
 TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus) {
   const std::string relaunch = "<relaunch C:\\App\\app.exe>";
   const std::string install = "<install C:\\u\\setup.exe>";
+  const std::string claim = "<claim C:\\App\\app.exe>";
   const Row rows[] = {
       {"installer missing: no wait, no install, the app is started anyway",
        false,
@@ -46,7 +48,7 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
        true,
        true,
        false,
-       {kStart, options_of(42), "ERROR: installer file missing", relaunch},
+       {claim, kStart, options_of(42), "ERROR: installer file missing", relaunch},
        1},
       {"no pid, installed, app not running: relaunched",
        true,
@@ -54,7 +56,7 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
        true,
        true,
        false,
-       {kStart, options_of(std::nullopt), install, "<icons>", "<settle>",
+       {claim, kStart, options_of(std::nullopt), install, "<icons>", "<settle>",
         "<running C:\\App\\app.exe>", relaunch, kDone},
        0},
       {"app exits, installed, installer relaunched it",
@@ -63,7 +65,7 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
        true,
        true,
        true,
-       {kStart, options_of(42), "<wait 42>", "main process 42 exited", install, "<icons>",
+       {claim, kStart, options_of(42), "<wait 42>", "main process 42 exited", install, "<icons>",
         "<settle>", "<running C:\\App\\app.exe>",
         "app already running (installer /R relaunched), skip", kDone},
        0},
@@ -73,7 +75,7 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
        false,
        true,
        false,
-       {kStart, options_of(7), "<wait 7>",
+       {claim, kStart, options_of(7), "<wait 7>",
         "main process 7 still running after timeout, proceeding (installer kills it)", install,
         "<icons>", "<settle>", "<running C:\\App\\app.exe>", relaunch, kDone},
        0},
@@ -83,7 +85,7 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
        true,
        false,
        false,
-       {kStart, options_of(42), "<wait 42>", "main process 42 exited", install, "<icons>",
+       {claim, kStart, options_of(42), "<wait 42>", "main process 42 exited", install, "<icons>",
         "install failed; best-effort relaunch of existing app", relaunch, kDone},
        1},
       {"no pid, install fails",
@@ -92,14 +94,40 @@ TEST(PerformUpdate, EveryOutcomeLogsItsLinesAndStepsInOrderAndEndsWithItsStatus)
        true,
        false,
        true,
-       {kStart, options_of(std::nullopt), install, "<icons>",
+       {claim, kStart, options_of(std::nullopt), install, "<icons>",
         "install failed; best-effort relaunch of existing app", relaunch, kDone},
        1},
+      {"another update of the app runs: one line, and nothing is checked, waited for or started",
+       false,
+       42,
+       true,
+       true,
+       false,
+       {claim,
+        "ERROR: another update of this application is running; installer not run: "
+        "C:\\u\\setup.exe"},
+       1,
+       AppClaim::kHeldByAnother},
+      {"the claim cannot be made: the update goes on unguarded",
+       true,
+       std::nullopt,
+       true,
+       true,
+       false,
+       {claim, kStart, options_of(std::nullopt), install, "<icons>", "<settle>",
+        "<running C:\\App\\app.exe>", relaunch, kDone},
+       0,
+       AppClaim::kUnavailable},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     std::vector<std::string> seen;
     const UpdateSteps steps{
+        .claim_app =
+            [&](std::u16string_view app) {
+              seen.push_back("<claim " + to_utf8(app) + ">");
+              return row.claim;
+            },
         .log_line = [&](std::string_view message) { seen.emplace_back(message); },
         .installer_exists =
             [&](std::u16string_view installer) {
