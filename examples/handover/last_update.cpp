@@ -17,6 +17,10 @@ constexpr std::string_view kRelaunched = "relaunched ";
 constexpr std::string_view kInstallerMissing = "ERROR: installer file missing";
 constexpr std::string_view kAppExeMissing = "ERROR: app exe missing";
 constexpr std::string_view kRelaunchFailed = "ERROR: relaunch failed: ";
+// What a second updater for an application that is already being updated writes, and nothing
+// else: it belongs to no run.
+constexpr std::string_view kRefused =
+    "ERROR: another update of this application is running; installer not run: ";
 
 // Closes the log however the read ends.
 class FileHandle {
@@ -59,28 +63,75 @@ std::optional<std::string_view> app_exe_of(std::string_view message) {
   return message.substr(app + kApp.size(), pid - app - kApp.size());
 }
 
+std::wstring to_wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<size_t>(units), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), units);
+  return wide;
+}
+
+// The form in which two application paths are compared, as close to the updater's as the
+// system allows: without a leading "\\?\", each character lower-cased on its own by the
+// system's invariant mapping, with U+0130 becoming "i" and U+0307 as in the full Unicode
+// mapping. The updater lowers a word-final capital sigma to a final sigma; folding both small
+// sigmas into one keeps every pair of paths it takes for one application equal here too.
+std::wstring comparable_path(std::wstring_view path) {
+  constexpr std::wstring_view kVerbatim = L"\\\\?\\";
+  if (path.substr(0, kVerbatim.size()) == kVerbatim) path.remove_prefix(kVerbatim.size());
+  std::wstring text;
+  for (const wchar_t c : path) {
+    if (c == L'\u0130') {
+      text += L"i\u0307";
+    } else {
+      text.push_back(c);
+    }
+  }
+  if (text.empty()) return text;
+  std::wstring lower(text.size(), L'\0');
+  const int units = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, text.data(),
+                                  static_cast<int>(text.size()), lower.data(),
+                                  static_cast<int>(lower.size()), nullptr, nullptr, 0);
+  if (units <= 0) return text;
+  lower.resize(static_cast<size_t>(units));
+  for (wchar_t& c : lower) {
+    if (c == L'\u03C2') c = L'\u03C3';
+  }
+  return lower;
+}
+
 }  // namespace
 
-LastUpdate parse_last_update(std::string_view log) {
+LastUpdate parse_last_update(std::string_view log, std::wstring_view app_exe) {
   std::vector<std::string_view> messages;
   for (size_t begin = 0; begin < log.size();) {
     size_t end = log.find('\n', begin);
     if (end == std::string_view::npos) end = log.size();
-    if (const auto message = message_of(log.substr(begin, end - begin))) {
-      messages.push_back(*message);
-    }
+    const auto message = message_of(log.substr(begin, end - begin));
+    if (message && !starts_with(*message, kRefused)) messages.push_back(*message);
     begin = end + 1;
   }
+  // The last run (from a start banner up to the next), or the last one for `app_exe`.
+  const std::wstring wanted = comparable_path(app_exe);
   size_t start = messages.size();
-  while (start > 0 && messages[start - 1] != kStart) --start;
+  for (size_t end = messages.size(); start > 0; --start) {
+    if (messages[start - 1] != kStart) continue;
+    if (wanted.empty()) break;
+    std::optional<std::string_view> named;
+    for (size_t i = start; i < end && !named; ++i) named = app_exe_of(messages[i]);
+    if (named && comparable_path(to_wide(*named)) == wanted) break;
+    end = start - 1;
+  }
   LastUpdate outcome;
   if (start == 0) return outcome;
   outcome.started = true;
 
-  std::optional<std::string_view> app_exe;
+  std::optional<std::string_view> run_app_exe;
   for (size_t i = start; i < messages.size(); ++i) {
     const std::string_view message = messages[i];
-    if (!app_exe && (app_exe = app_exe_of(message))) continue;
+    if (message == kStart) break;
+    if (!run_app_exe && (run_app_exe = app_exe_of(message))) continue;
     if (starts_with(message, kInstallerExited) && outcome.installer_status.empty()) {
       outcome.installer_status = message.substr(kInstallerExited.size());
       outcome.installed = outcome.installer_status == "exit code: 0";
@@ -88,7 +139,7 @@ LastUpdate parse_last_update(std::string_view log) {
       outcome.relaunched_by = LastUpdate::Relauncher::installer;
     } else if (starts_with(message, kRelaunched)) {
       // Another update writing to the same log relaunches another application.
-      if (!app_exe || message.substr(kRelaunched.size()) == *app_exe) {
+      if (!run_app_exe || message.substr(kRelaunched.size()) == *run_app_exe) {
         outcome.relaunched_by = LastUpdate::Relauncher::updater;
       }
     } else if (message == kDone) {
@@ -105,7 +156,7 @@ LastUpdate parse_last_update(std::string_view log) {
   return outcome;
 }
 
-LastUpdate read_last_update(const std::wstring& log_path) {
+LastUpdate read_last_update(const std::wstring& log_path, std::wstring_view app_exe) {
   // Share everything: the updater opens the file for every line it appends, and must be able
   // to while we read; so may whoever trims or deletes the log.
   const FileHandle file(CreateFileW(log_path.c_str(), GENERIC_READ,
@@ -122,7 +173,7 @@ LastUpdate read_last_update(const std::wstring& log_path) {
     if (read == 0) break;
     text.append(buffer, read);
   }
-  return parse_last_update(text);
+  return parse_last_update(text, app_exe);
 }
 
 }  // namespace talvex_example

@@ -22,11 +22,21 @@ struct LastUpdate {
 };
 
 // The last run in the log text `log` (UTF-8, as the updater writes it), from its last start
-// banner on.
-[[nodiscard]] LastUpdate parse_last_update(std::string_view log);
+// banner on. With `app_exe`, the last run for that application: the one whose options line names
+// it, compared as the updater compares application paths ("C:\App\app.exe", "c:\app\APP.EXE"
+// and "\\?\C:\App\app.exe" are one application). Several applications that share a log (the
+// default one in %TEMP%) each read their own outcome so. The line a second updater writes when
+// the application is already being updated belongs to no run and is passed over.
+//
+// The comparison lower-cases by the system's invariant mapping, which may lag behind the
+// updater's Unicode tables for characters that are new; paths that differ only in such a
+// character may then be taken for two applications.
+[[nodiscard]] LastUpdate parse_last_update(std::string_view log, std::wstring_view app_exe = {});
 
-// The last run in the log file at `log_path`. A missing or unreadable file gives a LastUpdate
-// whose `started` is false. The file may be written by a running update meanwhile.
-[[nodiscard]] LastUpdate read_last_update(const std::wstring& log_path);
+// The last run in the log file at `log_path`, or the last for `app_exe` as parse_last_update
+// takes it. A missing or unreadable file gives a LastUpdate whose `started` is false. The file
+// may be written by a running update meanwhile.
+[[nodiscard]] LastUpdate read_last_update(const std::wstring& log_path,
+                                          std::wstring_view app_exe = {});
 
 }  // namespace talvex_example

@@ -19,8 +19,8 @@ export interface StartedUpdater {
 /**
  * Starts talvex-updater detached, with --wait-pid set to this process's id. Quit right after
  * (app.quit() in Electron): the updater waits at most 30 seconds for this process to end.
- * Throws TypeError for bad options and Error off Windows or when the updater is missing or
- * cannot be started; nothing is started then.
+ * Throws TypeError for bad options (on every platform, before anything else), and Error off
+ * Windows or when the updater is missing or cannot be started; nothing is started then.
  */
 export function startUpdater(options: StartUpdaterOptions): StartedUpdater;
 
@@ -44,5 +44,18 @@ export interface LastUpdate {
   relaunchedBy: 'updater' | 'installer' | null;
 }
 
-/** The last update recorded in the log at logPath; null when the file is missing or holds none. */
-export function lastUpdate(logPath: string): LastUpdate | null;
+export interface LastUpdateOptions {
+  /**
+   * Read the last run for this application (the appExe handed to startUpdater), compared as the
+   * updater compares application paths: case-insensitively and with or without a leading
+   * "\\?\". Omitted: the last run in the log, whatever its application.
+   */
+  appExe?: string;
+}
+
+/**
+ * The last update recorded in the log at logPath; null when the file is missing or holds none
+ * (for options.appExe: none of that application). The line a second updater writes while the
+ * application is already being updated belongs to no run and is passed over.
+ */
+export function lastUpdate(logPath: string, options?: LastUpdateOptions): LastUpdate | null;

@@ -65,16 +65,22 @@ function startUpdater(options) {
   if (options === null || typeof options !== 'object') {
     throw new TypeError('talvex-updater: startUpdater takes an options object');
   }
+  // The caller's own values first, on every platform: a vendor's tests off Windows must still
+  // see a bad argument as one. The defaults are Windows paths only on Windows.
+  const { installer, log } = options;
+  checkPath('installer', installer);
+  if (log !== undefined && log !== null) checkPath('log', log);
+  if (options.appExe !== undefined && options.appExe !== null) checkPath('appExe', options.appExe);
+  if (options.updaterPath !== undefined && options.updaterPath !== null) {
+    checkPath('updaterPath', options.updaterPath);
+  }
   if (process.platform !== 'win32') {
     throw new Error(`talvex-updater: runs on Windows only, not on ${process.platform}`);
   }
-  const { installer, log } = options;
   const appExe = options.appExe ?? process.execPath;
   const updater = options.updaterPath ?? updaterPath();
-  checkPath('installer', installer);
   checkPath('appExe', appExe);
   checkPath('updaterPath', updater);
-  if (log !== undefined && log !== null) checkPath('log', log);
   let stat;
   try {
     stat = fs.statSync(updater);
@@ -106,12 +112,30 @@ function startUpdater(options) {
 
 const START = '=== talvex-updater start ===';
 const RELAUNCH_ENDS = ['relaunched ', 'ERROR: app exe missing', 'ERROR: relaunch failed: '];
+// All a second updater for an application that is already being updated writes: it belongs to
+// no run.
+const REFUSED = 'ERROR: another update of this application is running; installer not run: ';
+const OPTIONS = /^installer=.* app_exe=(.*) wait_pid=\S+$/s;
+
+// The form in which the updater compares application paths: without a leading "\\?\", each
+// character lower-cased on its own by its full Unicode mapping. The updater lowers a word-final
+// capital sigma to a final sigma; folding both small sigmas into one keeps every pair of paths
+// it takes for one application equal here too.
+function comparablePath(value) {
+  const path = value.startsWith('\\\\?\\') ? value.slice(4) : value;
+  return Array.from(path, (c) => c.toLowerCase()).join('').replace(/\u03C2/g, '\u03C3');
+}
 
 // The outcome of the last run in the log at `logPath`, read from its last start banner on; null
-// when the file cannot be read or holds no run. Another run writing to the same log may add its
-// lines after that banner: a "relaunched" line naming another application is not this run's.
-function lastUpdate(logPath) {
+// when the file cannot be read or holds no run. With `appExe`, the last run whose options name
+// that application, so that applications sharing one log each read their own. Another run
+// writing to the same log may add its lines after that banner: a "relaunched" line naming
+// another application is not this run's.
+function lastUpdate(logPath, { appExe: wanted } = {}) {
   if (typeof logPath !== 'string') throw new TypeError('talvex-updater: logPath must be a string');
+  if (wanted !== undefined && wanted !== null && typeof wanted !== 'string') {
+    throw new TypeError('talvex-updater: appExe must be a string');
+  }
   let text;
   try {
     text = fs.readFileSync(logPath, 'utf8');
@@ -119,9 +143,20 @@ function lastUpdate(logPath) {
     return null;
   }
   // A line cut off by a crash (no "[seconds] " prefix) is no message.
-  const messages = text.split('\n').flatMap((line) => /^\[\d+\] (.*)$/s.exec(line)?.slice(1) ?? []);
-  const start = messages.lastIndexOf(START);
-  if (start < 0) return null;
+  const messages = text
+    .split('\n')
+    .flatMap((line) => /^\[\d+\] (.*)$/s.exec(line)?.slice(1) ?? [])
+    .filter((message) => !message.startsWith(REFUSED));
+  const target = wanted ? comparablePath(wanted) : null;
+  let start = messages.length;
+  for (let end = messages.length; start > 0; start -= 1) {
+    if (messages[start - 1] !== START) continue;
+    if (target === null) break;
+    const named = messages.slice(start, end).map((m) => OPTIONS.exec(m)).find(Boolean);
+    if (named && comparablePath(named[1]) === target) break;
+    end = start - 1;
+  }
+  if (start === 0) return null;
   const outcome = {
     started: true,
     finished: false,
@@ -131,8 +166,9 @@ function lastUpdate(logPath) {
     relaunchedBy: null,
   };
   let appExe = null;
-  for (const message of messages.slice(start + 1)) {
-    const options = appExe === null && /^installer=.* app_exe=(.*) wait_pid=\S+$/s.exec(message);
+  for (const message of messages.slice(start)) {
+    if (message === START) break;
+    const options = appExe === null && OPTIONS.exec(message);
     if (options) {
       appExe = options[1];
     } else if (message.startsWith('installer exited: ') && outcome.installerStatus === null) {

@@ -11,6 +11,8 @@
 #include "last_update.h"
 
 #include "base/scoped_handle_win.h"
+#include "base/text.h"
+#include "base/wide_win.h"
 #include "support/test_support.h"
 
 namespace talvex {
@@ -85,7 +87,17 @@ TEST(LastUpdate, EveryCaseOfTheTable) {
     if (cases[i].log) {
       ASSERT_TRUE(test::write_file(log, *cases[i].log));
     }
-    EXPECT_EQ(describe(talvex_example::read_last_update(log)), describe(cases[i]));
+    const auto app = cases[i].fields.find("app");
+    const std::wstring app_exe =
+        app == cases[i].fields.end() ? L"" : std::wstring(as_wide(to_utf16(app->second)));
+    EXPECT_EQ(describe(talvex_example::read_last_update(log, app_exe)), describe(cases[i]));
+    // The application reads its outcome and must not keep its log open after: whoever trims,
+    // replaces or deletes the log would otherwise fail for as long as it runs.
+    if (cases[i].log) {
+      const ScopedFileHandle alone(CreateFileW(log.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      EXPECT_TRUE(alone) << "the log is still open: error " << GetLastError();
+    }
   }
 }
 

@@ -85,7 +85,11 @@ const refusals = [
   [{ installer: INSTALLER, appExe: 'C:\\\uDC00' }, TypeError, /appExe contains an unpaired/],
   [{ installer: INSTALLER, updaterPath: 'bin\\u.exe' }, TypeError, /updaterPath must be an absolute/],
   [{ installer: INSTALLER, updaterPath: UPDATER, missing: true }, Error, /updater is missing/],
-  [{ installer: 'setup.exe', platform: 'linux' }, Error, /runs on Windows only, not on linux/],
+  // The caller's mistakes show on every platform, before the platform itself.
+  [{ platform: 'linux' }, TypeError, /installer must be a non-empty string/],
+  [{ installer: 'setup.exe', platform: 'linux' }, TypeError, /installer must be an absolute/],
+  [{ installer: INSTALLER, log: 'x.log', platform: 'linux' }, TypeError, /log must be an abs/],
+  [{ installer: INSTALLER, platform: 'linux' }, Error, /runs on Windows only, not on linux/],
 ];
 for (const [input, type, message] of refusals) {
   test(`refuses ${JSON.stringify(input)}`, () => {
@@ -112,6 +116,7 @@ test('updaterPath leaves app.asar for app.asar.unpacked', () => {
       ['app.asar', 'app.asar.unpacked'],
       ['app', 'app'],
       ['my.app.asar.d', 'my.app.asar.d'],
+      ['app.asar.unpacked', 'app.asar.unpacked'],
     ]) {
       const copy = path.join(root, 'resources', folder, 'node_modules', 'talvex-updater');
       fs.mkdirSync(copy, { recursive: true });
