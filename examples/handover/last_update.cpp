@@ -74,9 +74,10 @@ std::wstring to_wide(std::string_view utf8) {
 
 // The form in which two application paths are compared, as close to the updater's as the
 // system allows: without a leading "\\?\", each character lower-cased on its own by the
-// system's invariant mapping, with U+0130 becoming "i" and U+0307 as in the full Unicode
-// mapping. The updater lowers a word-final capital sigma to a final sigma; folding both small
-// sigmas into one keeps every pair of paths it takes for one application equal here too.
+// system's invariant mapping, and U+0130 becoming "i" and U+0307 (the one character whose full
+// mapping is longer than its simple one). The updater lowers a word-final capital sigma to a final
+// sigma; folding both small sigmas into one keeps every pair of paths it takes for one application
+// equal here too.
 std::wstring comparable_path(std::wstring_view path) {
   constexpr std::wstring_view kVerbatim = L"\\\\?\\";
   if (path.substr(0, kVerbatim.size()) == kVerbatim) path.remove_prefix(kVerbatim.size());

@@ -131,7 +131,8 @@ function comparablePath(value) {
 // that application, so that applications sharing one log each read their own. Another run
 // writing to the same log may add its lines after that banner: a "relaunched" line naming
 // another application is not this run's.
-function lastUpdate(logPath, { appExe: wanted } = {}) {
+function lastUpdate(logPath, options) {
+  const wanted = options?.appExe;
   if (typeof logPath !== 'string') throw new TypeError('talvex-updater: logPath must be a string');
   if (wanted !== undefined && wanted !== null && typeof wanted !== 'string') {
     throw new TypeError('talvex-updater: appExe must be a string');

@@ -63,6 +63,7 @@ for (const [index, entry] of readCases().entries()) {
   });
 }
 
-test('a log path that is no string is a mistake, not "no update"', () => {
+test('a log path or application path that is no string is a mistake, not "no update"', () => {
   assert.throws(() => lastUpdate(undefined), TypeError);
+  assert.throws(() => lastUpdate(path.join(dir, 'none.log'), { appExe: 42 }), TypeError);
 });
