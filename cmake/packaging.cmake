@@ -9,6 +9,7 @@
 #   examples/README.md         what the examples are
 #   lib/cmake/TalvexUpdater/   find_package(TalvexUpdater)
 #   LICENSE                    talvex-updater's licence (MIT)
+#   SECURITY.md, CHANGELOG.md  what it trusts and how to report a vulnerability; what changed
 #   THIRD-PARTY-NOTICES.txt    what else talvex-updater.exe contains, and its licences
 #   talvex-updater.cdx.json    the bill of materials (CycloneDX): every file but SHA256SUMS
 #   SHA256SUMS                 every other file, in sha256sum format
@@ -39,7 +40,7 @@ install(FILES cmake/TalvexUpdaterConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
         DESTINATION lib/cmake/TalvexUpdater)
 
-install(FILES LICENSE ${TALVEX_NOTICES} DESTINATION .)
+install(FILES LICENSE SECURITY.md CHANGELOG.md ${TALVEX_NOTICES} DESTINATION .)
 
 # Then the bill of materials of exactly the files installed so far, and last the checksums, which
 # cover the bill too.
