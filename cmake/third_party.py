@@ -179,6 +179,12 @@ def main(argv):
         owners = [c for c in table if os.path.basename(path) in c["files"]]
         if not owners:
             raise Failure(f"the link map names {path}, which no component of {args.table} covers")
+        if len(owners) > 1:
+            package = debian_package(path)[0]
+            owners = [c for c in owners if package in c.get("packages", [package])]
+            if not owners:
+                raise Failure(f"{path} comes from {package}, which no component of {args.table} "
+                              f"that lists {os.path.basename(path)} names")
         claimed.setdefault(owners[0]["name"], []).append(path)
 
     components, sections = [], []
