@@ -99,7 +99,7 @@ def main(argv):
         return 1
     document = bom(linked, args.version, args.purl, args.root, args.files,
                    timestamp(args.source_dir))
-    partial = args.out + ".part"
+    partial = args.out + ".tmp"
     with open(partial, "w", encoding="utf-8", newline="\n") as f:
         json.dump(document, f, indent=2)
         f.write("\n")

@@ -42,7 +42,7 @@ add_custom_command(
   COMMENT "Third-party notices from the link map"
   VERBATIM)
 # The versions come from the Debian packages of the toolchain. Where there are none (a native
-# Windows build) the notices, the bills and the npm package are not part of the default build:
+# Windows build) the notices, the bills and the npm package are left out of the default build:
 # the tests still build and run, but nothing can be released from such a tree.
 find_program(TALVEX_DPKG_QUERY dpkg-query)
 if(TALVEX_DPKG_QUERY)

@@ -27,7 +27,7 @@ class Failure(Exception):
 
 # lld: " 0001:00008cd0       pthread_mutex_lock  0000000140009cd0  f  libpthread:libwinpthread_la-mutex.o"
 MS_LINE = re.compile(r"^\s*[0-9a-f]{4}:[0-9a-f]{8}\s+\S+\s+[0-9a-f]{16}\s+(?:[fi]\s+)*(\S+)\s*$")
-# GNU ld, memory map part: " .text  0x0000000140001000  0x1c0 /usr/lib/.../libstdc++.a(eh_alloc.o)"
+# GNU ld, memory map section: " .text  0x0000000140001000  0x1c0 /usr/lib/.../libstdc++.a(eh_alloc.o)"
 GNU_LINE = re.compile(r"^\s*(?:\S+)?\s+0x[0-9a-f]+\s+0x([0-9a-f]+)\s+(\S+)\s*$")
 
 

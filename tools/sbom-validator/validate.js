@@ -13,12 +13,8 @@ async function main([dir, ...boms]) {
   let failed = false;
   for (const file of boms) {
     const text = fs.readFileSync(file, 'utf8');
+    // A version the library has no schema for makes validate() throw, which ends the run.
     const version = JSON.parse(text).specVersion;
-    if (!Object.values(CDX.Spec.Version).includes(version)) {
-      console.error(`${file}: unknown CycloneDX version ${version}`);
-      failed = true;
-      continue;
-    }
     const errors = await new CDX.Validation.JsonStrictValidator(version).validate(text);
     if (errors === null) {
       console.log(`${file}: valid CycloneDX ${version}`);
