@@ -19,6 +19,7 @@ import os
 import re
 import subprocess
 import sys
+import textwrap
 
 
 class Failure(Exception):
@@ -202,23 +203,24 @@ def main(argv):
             "name": entry["name"], "description": entry["description"],
             "license": entry["license"], "package": package, "version": version,
             "purl": purl(package, version, arch, dist), "linked": linked})
-        head = (f"{entry['name']}: {entry['description']}\n"
+        head = (textwrap.fill(f"{entry['name']}: {entry['description']}", 78) + "\n" +
                 f"Debian package: {package} {version}\n"
                 f"Linked from: {', '.join(linked)}\n"
                 f"Licence: {entry['license']}\n")
         if "notice" in entry:
             copyright_path = entry["notice"]["copyright"].format(package=package)
             body = licence_notice(copyright_path, entry["notice"]["files"])
-            sections.append(f"{head}\nIts copyright notices and licences, as {copyright_path} "
-                            f"gives them:\n\n{body}\n")
+            lead = f"Its copyright notices and licences, as {copyright_path} gives them:"
+            sections.append(f"{head}\n{textwrap.fill(lead, 78)}\n\n{body}\n")
         else:
             copyright_path = entry["exception"]["copyright"].format(package=package)
             body = exception_text(copyright_path, entry["exception"]["from"],
                                   entry["exception"]["to"])
-            sections.append(f"{head}\nNo notice needs to go with the executable: the code linked "
-                            f"from it is covered by the GCC Runtime Library Exception, which lets "
-                            f"a program compiled with it be shipped under terms of its own "
-                            f"choice. The exception's text, from {copyright_path}:\n\n{body}\n")
+            lead = ("No notice needs to go with the executable: the code linked from it is "
+                    "covered by the GCC Runtime Library Exception, which lets a program compiled "
+                    "with it be shipped under terms of its own choice. The exception's text, "
+                    f"from {copyright_path}:")
+            sections.append(f"{head}\n{textwrap.fill(lead, 78)}\n\n{body}\n")
 
     tools = []
     for tool in args.tool:
@@ -228,10 +230,11 @@ def main(argv):
                           "purl": purl(package, version, arch, dist)})
 
     rule = "=" * 78 + "\n"
-    notices = (f"Third-party notices for talvex-updater {args.version}\n\n"
-               "talvex-updater.exe is linked statically. Besides the code of talvex-updater "
-               "itself (MIT,\nsee LICENSE), it holds code from the components below, as the "
-               "release link's map lists\nthem, each with the Debian package it was built from.\n\n"
+    notices = (f"Third-party notices for talvex-updater {args.version}\n\n" +
+               textwrap.fill("talvex-updater.exe is linked statically. Besides the code of "
+                             "talvex-updater itself (MIT, see LICENSE), it holds code from the "
+                             "components below, as the release link's map lists them, each with "
+                             "the Debian package it was built from.", 78) + "\n\n"
                + "".join(rule + "\n" + s + "\n" for s in sections))
     os.makedirs(os.path.dirname(os.path.abspath(args.notices)), exist_ok=True)
     with open(args.notices, "w", encoding="utf-8", newline="\n") as f:
