@@ -7,8 +7,6 @@ package updater
 // application are copies of this program too: with TALVEX_TEST_CHILD set they exit at once.
 
 import (
-	"bufio"
-	"bytes"
 	"fmt"
 	"io"
 	"os"
@@ -30,17 +28,12 @@ func TestMain(m *testing.M) {
 	os.Exit(m.Run())
 }
 
-type layout struct{ app, updater, setup, log, rows string }
-
-func layoutOf(work string) layout {
-	install := filepath.Join(work, " Gö & 100% ^ %TEMP%", "Prögram Äpps", "Demo")
-	return layout{
-		app:     filepath.Join(install, "Demo App.exe"),
-		updater: filepath.Join(install, UpdaterExe),
-		setup:   filepath.Join(work, "Downloads %PATH% & ^ été", "Demo Setup 2.0.exe"),
-		log:     filepath.Join(install, "logs ü", "talvex-updater.log"),
-		rows:    filepath.Join(work, "rows & ^ % ü"),
-	}
+// layoutOf gives the application (with the updater beside it), the installer and the real
+// update's log.
+func layoutOf(work string) (app, setup, log string) {
+	install := filepath.Join(work, " Gö & 100% ^ %TEMP%", "Prögram Äpps")
+	return filepath.Join(install, "Demo App.exe"), filepath.Join(work, "Downloads %PATH% & ^ été", "Demo Setup 2.0.exe"),
+		filepath.Join(install, "logs ü", "talvex-updater.log")
 }
 
 // Paths no installer or application lies at, so each updater logs its options, finds neither
@@ -61,17 +54,19 @@ var hostile = []string{
 
 // handovers: the rows, then the real update with the defaults (this executable, the updater
 // beside it).
-func handovers(l layout) []StartOptions {
+func handovers(work string) []StartOptions {
+	app, setup, log := layoutOf(work)
 	var all []StartOptions
 	for i, installer := range hostile {
 		all = append(all, StartOptions{Installer: installer, AppExe: hostile[len(hostile)-1-i],
-			Log: filepath.Join(l.rows, fmt.Sprintf("row %d %%%d%% ^&.log", i, i)), UpdaterPath: l.updater})
+			Log:         filepath.Join(work, "rows & ^ % ü", fmt.Sprintf("row %d %%%d%% ^&.log", i, i)),
+			UpdaterPath: filepath.Join(filepath.Dir(app), UpdaterExe)})
 	}
-	return append(all, StartOptions{Installer: l.setup, Log: l.log})
+	return append(all, StartOptions{Installer: setup, Log: log})
 }
 
 func handOver(work string) {
-	for _, options := range handovers(layoutOf(work)) {
+	for _, options := range handovers(work) {
 		started, err := StartUpdater(options)
 		if err != nil {
 			fmt.Println(err)
@@ -79,19 +74,6 @@ func handOver(work string) {
 		}
 		fmt.Printf("started %d %s\n", started.Pid, started.CommandLine)
 	}
-}
-
-// asLogged is a path as the log shows it: control characters in their visible "<U+0009>" form.
-func asLogged(path string) string {
-	var out strings.Builder
-	for _, c := range path {
-		if c < 0x20 || c == 0x7f {
-			fmt.Fprintf(&out, "<U+%04X>", c)
-		} else {
-			out.WriteRune(c)
-		}
-	}
-	return out.String()
 }
 
 func messages(log string) []string {
@@ -106,27 +88,10 @@ func messages(log string) []string {
 }
 
 func eventually(limit time.Duration, done func() bool) bool {
-	for start := time.Now(); !done(); time.Sleep(200 * time.Millisecond) {
-		if time.Since(start) > limit {
-			return false
-		}
+	for start := time.Now(); !done() && time.Since(start) < limit; {
+		time.Sleep(200 * time.Millisecond)
 	}
-	return true
-}
-
-func finished(log string) bool {
-	outcome, _ := LastUpdate(log, "")
-	return outcome != nil && outcome.Finished
-}
-
-func copyFile(t *testing.T, from, to string) {
-	data, err := os.ReadFile(from)
-	if err == nil {
-		err = os.WriteFile(to, data, 0o755)
-	}
-	if err != nil {
-		t.Fatal(err)
-	}
+	return done()
 }
 
 func TestWholeHandoverWithHostilePaths(t *testing.T) {
@@ -134,73 +99,68 @@ func TestWholeHandoverWithHostilePaths(t *testing.T) {
 	if updater == "" {
 		t.Skip("TALVEX_TEST_UPDATER names no talvex-updater.exe")
 	}
-	l := layoutOf(t.TempDir())
-	for _, dir := range []string{filepath.Dir(l.app), filepath.Dir(l.setup), filepath.Dir(l.log), l.rows} {
+	work := t.TempDir()
+	app, setup, log := layoutOf(work)
+	all := handovers(work)
+	me, _ := os.Executable()
+	for from, to := range map[string][]string{updater: {all[0].UpdaterPath}, me: {app, setup}} {
+		for _, to := range to {
+			data, err := os.ReadFile(from)
+			if err == nil {
+				err = os.MkdirAll(filepath.Dir(to), 0o755)
+			}
+			if err == nil {
+				err = os.WriteFile(to, data, 0o755)
+			}
+			if err != nil {
+				t.Fatal(err)
+			}
+		}
+	}
+	for _, dir := range []string{filepath.Dir(log), filepath.Dir(all[0].Log)} {
 		if err := os.MkdirAll(dir, 0o755); err != nil {
 			t.Fatal(err)
 		}
 	}
-	me, _ := os.Executable()
-	copyFile(t, updater, l.updater)
-	copyFile(t, me, l.app)
-	copyFile(t, me, l.setup)
 
-	app := exec.Command(l.app, "app", filepath.Dir(filepath.Dir(filepath.Dir(filepath.Dir(l.app)))))
-	app.Env = append(os.Environ(), "TALVEX_TEST_CHILD=1")
-	stdout, _ := app.StdoutPipe()
-	if err := app.Start(); err != nil {
+	cmd := exec.Command(app, "app", work)
+	cmd.Env = append(os.Environ(), "TALVEX_TEST_CHILD=1")
+	stdout, _ := cmd.StdoutPipe()
+	if err := cmd.Start(); err != nil {
 		t.Fatal(err)
 	}
 	output, _ := io.ReadAll(stdout)
 	// Its output ends when it does: no updater holds the pipe. The real one runs on for seconds
 	// (waiting, installing, its pause), so an end seen before it finished is the application's.
-	if finished(l.log) {
+	finished := func() bool { outcome, _ := LastUpdate(log, ""); return outcome != nil && outcome.Finished }
+	if finished() {
 		t.Error("the application's output stayed open after it exited")
 	}
-	if err := app.Wait(); err != nil {
+	lines := strings.Split(strings.TrimSuffix(string(output), "\n"), "\n")
+	if err := cmd.Wait(); err != nil || len(lines) != len(all) {
 		t.Fatalf("%v: %s", err, output)
 	}
-	var lines []string
-	for scanner := bufio.NewScanner(bytes.NewReader(output)); scanner.Scan(); {
-		lines = append(lines, scanner.Text())
+	if !eventually(90*time.Second, finished) {
+		t.Fatalf("the real update did not finish: %q", messages(log))
 	}
-	all := handovers(l)
-	if len(lines) != len(all) {
-		t.Fatalf("%d handovers, output:\n%s", len(all), output)
-	}
-	if !eventually(90*time.Second, func() bool { return finished(l.log) }) {
-		t.Fatalf("the real update did not finish: %q", messages(l.log))
-	}
-	pid := strconv.Itoa(app.Process.Pid)
+	logged := strings.NewReplacer("\t", "<U+0009>")
+	pid := strconv.Itoa(cmd.Process.Pid)
 	for i, options := range all {
 		appExe := options.AppExe
 		if appExe == "" {
-			appExe = l.app
+			appExe = app
 		}
-		want := "installer=" + asLogged(options.Installer) + " app_exe=" + asLogged(appExe) + " wait_pid=Some(" + pid + ")"
-		got := ""
-		if eventually(10*time.Second, func() bool { return len(messages(options.Log)) >= 2 }) {
-			got = messages(options.Log)[1]
-		}
-		if got != want {
-			t.Errorf("%q:\n want %s\n got  %s\n from %s", options.Installer, want, got, lines[i])
-		}
-		if i < len(hostile) {
-			if outcome, _ := LastUpdate(options.Log, ""); outcome == nil || !outcome.Finished || outcome.Error != installerMissing {
-				t.Errorf("%q: %+v", options.Installer, outcome)
-			}
+		want := "installer=" + logged.Replace(options.Installer) + " app_exe=" + logged.Replace(appExe) + " wait_pid=Some(" + pid + ")"
+		eventually(10*time.Second, func() bool { return len(messages(options.Log)) >= 2 })
+		if got := messages(options.Log); len(got) < 2 || got[1] != want {
+			t.Errorf("want %s\ngot  %q\nfrom %s", want, got, lines[i])
 		}
 	}
 	// The real update: the updater waited for the application, the installer ran, and the
 	// updater started the application again; the reader finds it by the application's path.
-	if !strings.Contains(strings.Join(messages(l.log), "\n"), "main process "+pid+" exited") {
-		t.Errorf("the updater did not wait for %s: %q", pid, messages(l.log))
-	}
-	outcome, _ := LastUpdate(l.log, strings.ToUpper(l.app))
-	if outcome == nil || !outcome.Installed || outcome.RelaunchedBy != "updater" || outcome.Error != "" {
-		t.Errorf("real update: %+v %q", outcome, messages(l.log))
-	}
-	if other, _ := LastUpdate(l.log, hostile[0]); other != nil {
-		t.Errorf("another application's outcome was reported: %+v", other)
+	outcome, _ := LastUpdate(log, strings.ToUpper(app))
+	if !strings.Contains(strings.Join(messages(log), "\n"), "main process "+pid+" exited") ||
+		outcome == nil || !outcome.Installed || outcome.RelaunchedBy != "updater" {
+		t.Errorf("real update: %+v %q", outcome, messages(log))
 	}
 }

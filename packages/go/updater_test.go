@@ -51,24 +51,6 @@ func TestArgumentsAreCheckedBeforeThePlatform(t *testing.T) {
 	}
 }
 
-// The quoting against the splitting rules the updater's C runtime applies.
-func TestQuoting(t *testing.T) {
-	for argument, quoted := range map[string]string{
-		"":                    `""`,
-		`C:\plain\setup.exe`:  `C:\plain\setup.exe`,
-		`C:\with space\`:      `"C:\with space\\"`,
-		`C:\trailing\\`:       `C:\trailing\\`,
-		`a"b`:                 `"a\"b"`,
-		`x\\"y`:               `"x\\\\\"y"`,
-		"tab\there":           "\"tab\there\"",
-		`C:\%PATH%\^&|<>.exe`: `C:\%PATH%\^&|<>.exe`,
-	} {
-		if got := quoteArgument(argument); got != quoted {
-			t.Errorf("%q: %s, want %s", argument, got, quoted)
-		}
-	}
-}
-
 var tableFields = map[string]bool{"started": true, "finished": true, "installed": true,
 	"status": true, "error": true, "relaunched": true, "app": true}
 

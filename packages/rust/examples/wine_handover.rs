@@ -1,35 +1,14 @@
-// A whole handover through this crate on Windows (run under Wine by the project's tests):
-//   wine_handover driver <talvex-updater.exe>   sets up an application folder with a hostile
-//                                                name, runs a copy of itself there as the
-//                                                application, then checks the updater's logs
-//   wine_handover app <work dir>                 the application: hands over for every row and
-//                                                for the real update, prints what it got, exits
-//   anything else                                exits 0: the installer ("/UPDATE /S /R") and
-//                                                the relaunched application are copies of this
+// A whole handover through this crate on Windows (run under Wine by the project's tests).
+//   wine_handover driver <talvex-updater.exe>: lays out an application folder with a hostile
+//     name, runs a copy of itself there as the application, and checks the updater's logs;
+//   wine_handover app <work dir>: the application, which hands over for every row and for the
+//     real update, prints what it got and exits;
+//   anything else exits 0: the installer ("/UPDATE /S /R") and the relaunched application.
 use std::path::{Path, PathBuf};
 use std::process::{Command, Stdio};
 use std::time::{Duration, Instant};
 
 use talvex_updater::{last_update, start_updater, Relauncher, StartOptions};
-
-struct Layout {
-    app: PathBuf,
-    updater: PathBuf,
-    setup: PathBuf,
-    log: PathBuf,
-    rows: PathBuf,
-}
-
-fn layout(work: &Path) -> Layout {
-    let install = work.join(" Rüst & 100% ^ %TEMP%").join("Prögram Äpps").join("Demo");
-    Layout {
-        app: install.join("Demo App.exe"),
-        updater: install.join("talvex-updater.exe"),
-        setup: work.join("Downloads %PATH% & ^ été").join("Demo Setup 2.0.exe"),
-        log: install.join("logs ü").join("talvex-updater.log"),
-        rows: work.join("rows & ^ % ü"),
-    }
-}
 
 // Paths no installer or application lies at, so each updater logs its options, finds neither
 // file and ends at once; each row's application is another row's installer.
@@ -47,31 +26,26 @@ const HOSTILE: [&str; 11] = [
     r"C:\ends in space ",
 ];
 
-fn row(layout: &Layout, i: usize) -> StartOptions {
-    StartOptions {
-        installer: HOSTILE[i].into(),
-        log: Some(layout.rows.join(format!("row {i} %{i}% ^&.log"))),
-        app_exe: Some(HOSTILE[HOSTILE.len() - 1 - i].into()),
-        updater_path: Some(layout.updater.clone()),
-    }
+// The application (with the updater beside it), the installer, the real update's log.
+fn layout(work: &Path) -> [PathBuf; 3] {
+    let install = work.join(" Rüst & 100% ^ %TEMP%").join("Prögram Äpps");
+    let setup = work.join("Downloads %PATH% & ^ été").join("Demo Setup 2.0.exe");
+    [install.join("Demo App.exe"), setup, install.join("logs ü").join("talvex-updater.log")]
 }
 
-fn app(work: &Path) {
-    let layout = layout(work);
-    let rows = (0..HOSTILE.len()).map(|i| row(&layout, i));
-    // Last, the real one, with the defaults: this executable and the updater beside it.
-    let real = StartOptions { log: Some(layout.log.clone()), ..StartOptions::new(&layout.setup) };
-    for options in rows.chain([real]) {
-        let started = start_updater(&options).expect("start_updater");
-        println!("started {} {}", started.pid, started.command_line);
-    }
-}
-
-// A path as the log shows it: control characters in their visible "<U+0009>" form.
-fn as_logged(path: &str) -> String {
-    path.chars()
-        .map(|c| if (c as u32) < 0x20 || c == '\x7f' { format!("<U+{:04X}>", c as u32) } else { c.to_string() })
-        .collect()
+// The rows, then the real update with the defaults (this executable, the updater beside it).
+fn handovers(work: &Path) -> Vec<StartOptions> {
+    let [app, setup, log] = layout(work);
+    let mut all: Vec<StartOptions> = (0..HOSTILE.len())
+        .map(|i| StartOptions {
+            installer: HOSTILE[i].into(),
+            log: Some(work.join("rows & ^ % ü").join(format!("row {i} %{i}% ^&.log"))),
+            app_exe: Some(HOSTILE[HOSTILE.len() - 1 - i].into()),
+            updater_path: Some(app.with_file_name("talvex-updater.exe")),
+        })
+        .collect();
+    all.push(StartOptions { log: Some(log), ..StartOptions::new(setup) });
+    all
 }
 
 fn messages(log: &Path) -> Vec<String> {
@@ -81,91 +55,71 @@ fn messages(log: &Path) -> Vec<String> {
 
 fn eventually(limit: Duration, mut done: impl FnMut() -> bool) -> bool {
     let start = Instant::now();
-    while !done() {
-        if start.elapsed() > limit {
-            return false;
-        }
+    while !done() && start.elapsed() < limit {
         std::thread::sleep(Duration::from_millis(200));
     }
-    true
+    done()
 }
 
 fn driver(updater: &Path) {
-    let work = std::env::current_dir().unwrap().join(format!("rust-handover-{}", std::process::id()));
-    let layout = layout(&work);
-    for dir in [layout.app.parent(), layout.setup.parent(), layout.log.parent(), Some(layout.rows.as_path())] {
-        std::fs::create_dir_all(dir.unwrap()).unwrap();
+    let work = std::env::current_dir().unwrap().join(format!("run {}", std::process::id()));
+    let [app, setup, log] = layout(&work);
+    let all = handovers(&work);
+    for file in [&app, &setup, &log, all[0].log.as_ref().unwrap()] {
+        std::fs::create_dir_all(file.parent().unwrap()).unwrap();
     }
     let me = std::env::current_exe().unwrap();
-    std::fs::copy(updater, &layout.updater).unwrap();
-    std::fs::copy(&me, &layout.app).unwrap();
-    std::fs::copy(&me, &layout.setup).unwrap();
-
-    let child = Command::new(&layout.app).arg("app").arg(&work).stdin(Stdio::null()).stdout(Stdio::piped()).spawn().unwrap();
+    for (from, to) in [(updater, app.with_file_name("talvex-updater.exe")), (&me, app.clone()), (&me, setup)] {
+        std::fs::copy(from, to).unwrap();
+    }
+    let child = Command::new(&app).arg("app").arg(&work).stdout(Stdio::piped()).spawn().unwrap();
     let pid = child.id();
     let output = child.wait_with_output().unwrap();
     // Its output ends when it does: no updater holds the pipe. The real one runs on for
     // seconds (waiting, installing, its pause), so an end seen before it finished is the
     // application's own.
-    let ended_first = last_update(&layout.log, None).map_or(true, |u| !u.finished);
-    let stdout = String::from_utf8(output.stdout).unwrap();
-    assert!(output.status.success(), "application failed: {stdout}");
-    assert!(ended_first, "the application's output stayed open after it exited");
-    let lines: Vec<&str> = stdout.lines().collect();
-    assert_eq!(lines.len(), HOSTILE.len() + 1, "{stdout}");
+    let finished = || last_update(&log, None).map_or(false, |u| u.finished);
+    assert!(!finished(), "the application's output stayed open after it exited");
+    let stdout = String::from_utf8_lossy(&output.stdout).into_owned();
+    assert!(output.status.success() && stdout.lines().count() == all.len(), "{stdout}");
+    assert!(eventually(Duration::from_secs(90), finished), "{:?}", messages(&log));
 
-    assert!(
-        eventually(Duration::from_secs(90), || last_update(&layout.log, None).map_or(false, |u| u.finished)),
-        "the real update did not finish: {:?}",
-        messages(&layout.log)
-    );
     let mut failures = Vec::new();
-    if !messages(&layout.log).contains(&format!("main process {pid} exited")) {
-        failures.push(format!("the updater did not wait for {pid}: {:?}", messages(&layout.log)));
-    }
-    let app_text = layout.app.to_str().unwrap();
-    for i in 0..=HOSTILE.len() {
-        let (options, app) = if i < HOSTILE.len() {
-            let options = row(&layout, i);
-            let app = options.app_exe.clone().unwrap();
-            (options, app)
-        } else {
-            (StartOptions { log: Some(layout.log.clone()), ..StartOptions::new(&layout.setup) }, layout.app.clone())
+    for (options, started) in all.iter().zip(stdout.lines()) {
+        let logged = |path: &Path| -> String {
+            let text = path.to_str().unwrap();
+            text.chars().map(|c| if c < ' ' { format!("<U+{:04X}>", c as u32) } else { c.into() }).collect()
         };
-        let log = options.log.as_ref().unwrap();
-        let want = format!(
-            "installer={} app_exe={} wait_pid=Some({pid})",
-            as_logged(options.installer.to_str().unwrap()),
-            as_logged(app.to_str().unwrap())
-        );
-        let got = if eventually(Duration::from_secs(10), || messages(log).len() >= 2) { messages(log)[1].clone() } else { String::new() };
-        if got != want {
-            failures.push(format!("{:?}:\n  want {want}\n  got  {got}\n  from {}", options.installer, lines[i]));
-        }
-        if i < HOSTILE.len() {
-            let outcome = last_update(log, None);
-            if outcome.as_ref().map(|u| (u.finished, u.error.as_deref())) != Some((true, Some("ERROR: installer file missing"))) {
-                failures.push(format!("{:?}: {outcome:?}", options.installer));
-            }
+        let app = options.app_exe.as_deref().unwrap_or(&app);
+        let want = format!("installer={} app_exe={} wait_pid=Some({pid})", logged(&options.installer), logged(app));
+        let row_log = options.log.as_deref().unwrap();
+        eventually(Duration::from_secs(10), || messages(row_log).len() >= 2);
+        if messages(row_log).get(1) != Some(&want) {
+            failures.push(format!("want {want}\ngot  {:?}\nfrom {started}", messages(row_log).get(1)));
         }
     }
-    // The real update: the installer ran, and the updater started the application again.
-    let outcome = last_update(&layout.log, Some(Path::new(&app_text.to_uppercase()))).expect("outcome");
-    if !(outcome.installed && outcome.relaunched_by == Some(Relauncher::Updater) && outcome.error.is_none()) {
-        failures.push(format!("real update: {outcome:?} {:?}", messages(&layout.log)));
-    }
-    if last_update(&layout.log, Some(Path::new(HOSTILE[0]))).is_some() {
-        failures.push("another application's outcome was reported".into());
+    // The real update: the updater waited for the application, the installer ran, and the
+    // updater started the application again; the reader finds it by the application's path.
+    let outcome = last_update(&log, Some(Path::new(&app.to_str().unwrap().to_uppercase())));
+    if !messages(&log).contains(&format!("main process {pid} exited"))
+        || !outcome.as_ref().map_or(false, |u| u.installed && u.relaunched_by == Some(Relauncher::Updater))
+    {
+        failures.push(format!("real update: {outcome:?} {:?}", messages(&log)));
     }
     assert!(failures.is_empty(), "{}", failures.join("\n"));
-    println!("{} handovers read back exactly; the real update installed and relaunched", lines.len());
+    println!("{} handovers read back exactly; the real update installed and relaunched", all.len());
 }
 
 fn main() {
     let args: Vec<String> = std::env::args().collect();
     match args.get(1).map(String::as_str) {
         Some("driver") => driver(Path::new(&args[2])),
-        Some("app") => app(Path::new(&args[2])),
+        Some("app") => {
+            for options in handovers(Path::new(&args[2])) {
+                let started = start_updater(&options).expect("start_updater");
+                println!("started {} {}", started.pid, started.command_line);
+            }
+        }
         _ => {}
     }
 }

@@ -306,23 +306,4 @@ mod tests {
         let options = StartOptions::new(std::ffi::OsString::from_wide(&path));
         assert!(matches!(start_updater(&options), Err(Error::InvalidArgument { field: "installer", .. })));
     }
-
-    // The quoting against the splitting rules the updater's C runtime applies, as pairs of the
-    // argument and its quoted form.
-    #[test]
-    fn quoting() {
-        let rows = [
-            ("", "\"\""),
-            (r"C:\plain\setup.exe", r"C:\plain\setup.exe"),
-            (r"C:\with space\", r#""C:\with space\\""#),
-            (r"C:\trailing\\", r"C:\trailing\\"),
-            (r#"a"b"#, r#""a\"b""#),
-            (r#"x\\"y"#, r#""x\\\\\"y""#),
-            ("tab\there", "\"tab\there\""),
-            (r"C:\%PATH%\^&|<>.exe", r"C:\%PATH%\^&|<>.exe"),
-        ];
-        for (argument, quoted) in rows {
-            assert_eq!(quote_argument(argument), quoted, "{argument:?}");
-        }
-    }
 }
