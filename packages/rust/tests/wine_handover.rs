@@ -1,9 +1,9 @@
-// A whole handover through this crate on Windows (run under Wine by the project's tests).
-//   wine_handover driver <talvex-updater.exe>: lays out an application folder with a hostile
-//     name, runs a copy of itself there as the application, and checks the updater's logs;
-//   wine_handover app <work dir>: the application, which hands over for every row and for the
-//     real update, prints what it got and exits;
-//   anything else exits 0: the installer ("/UPDATE /S /R") and the relaunched application.
+// A whole handover through this crate on Windows (run under Wine by the project's tests, with
+// TALVEX_TEST_UPDATER naming the updater to hand over to; without it, it does nothing). It
+// lays out an application folder with a hostile name and runs a copy of itself there as the
+// application ("app <work dir>"), which hands over for every row and for the real update,
+// prints what it got and exits; then it checks the updater's logs. The installer and the
+// relaunched application are copies of it too: with TALVEX_TEST_CHILD set they exit at once.
 use std::path::{Path, PathBuf};
 use std::process::{Command, Stdio};
 use std::time::{Duration, Instant};
@@ -72,7 +72,9 @@ fn driver(updater: &Path) {
     for (from, to) in [(updater, app.with_file_name("talvex-updater.exe")), (&me, app.clone()), (&me, setup)] {
         std::fs::copy(from, to).unwrap();
     }
-    let child = Command::new(&app).arg("app").arg(&work).stdout(Stdio::piped()).spawn().unwrap();
+    let mut child = Command::new(&app);
+    child.args(["app".as_ref(), work.as_os_str()]).env("TALVEX_TEST_CHILD", "1");
+    let child = child.stdout(Stdio::piped()).spawn().unwrap();
     let pid = child.id();
     let output = child.wait_with_output().unwrap();
     // Its output ends when it does: no updater holds the pipe. The real one runs on for
@@ -112,14 +114,16 @@ fn driver(updater: &Path) {
 
 fn main() {
     let args: Vec<String> = std::env::args().collect();
-    match args.get(1).map(String::as_str) {
-        Some("driver") => driver(Path::new(&args[2])),
-        Some("app") => {
+    if std::env::var_os("TALVEX_TEST_CHILD").is_some() {
+        if args.len() == 3 && args[1] == "app" {
             for options in handovers(Path::new(&args[2])) {
                 let started = start_updater(&options).expect("start_updater");
                 println!("started {} {}", started.pid, started.command_line);
             }
         }
-        _ => {}
+    } else if let Some(updater) = std::env::var_os("TALVEX_TEST_UPDATER") {
+        driver(Path::new(&updater));
+    } else {
+        println!("whole handover skipped: TALVEX_TEST_UPDATER names no talvex-updater.exe");
     }
 }
