@@ -103,22 +103,18 @@ func TestWholeHandoverWithHostilePaths(t *testing.T) {
 	app, setup, log := layoutOf(work)
 	all := handovers(work)
 	me, _ := os.Executable()
-	for from, to := range map[string][]string{updater: {all[0].UpdaterPath}, me: {app, setup}} {
-		for _, to := range to {
-			data, err := os.ReadFile(from)
-			if err == nil {
-				err = os.MkdirAll(filepath.Dir(to), 0o755)
-			}
-			if err == nil {
+	// Each file to make, with the file it copies ("": a folder for the updater to write into).
+	for to, from := range map[string]string{all[0].UpdaterPath: updater, app: me, setup: me,
+		filepath.Dir(log): "", filepath.Dir(all[0].Log): ""} {
+		data, err := os.ReadFile(from)
+		if from == "" {
+			err = os.MkdirAll(to, 0o755)
+		} else if err == nil {
+			if err = os.MkdirAll(filepath.Dir(to), 0o755); err == nil {
 				err = os.WriteFile(to, data, 0o755)
 			}
-			if err != nil {
-				t.Fatal(err)
-			}
 		}
-	}
-	for _, dir := range []string{filepath.Dir(log), filepath.Dir(all[0].Log)} {
-		if err := os.MkdirAll(dir, 0o755); err != nil {
+		if err != nil {
 			t.Fatal(err)
 		}
 	}
