@@ -62,7 +62,8 @@ fn eventually(limit: Duration, mut done: impl FnMut() -> bool) -> bool {
 }
 
 fn driver(updater: &Path) {
-    let work = std::env::current_dir().unwrap().join(format!("run {}", std::process::id()));
+    // Not the current directory: cargo runs tests in the package's sources.
+    let work = std::env::temp_dir().join(format!("talvex rust handover {}", std::process::id()));
     let [app, setup, log] = layout(&work);
     let all = handovers(&work);
     for file in [&app, &setup, &log, all[0].log.as_ref().unwrap()] {
@@ -109,6 +110,8 @@ fn driver(updater: &Path) {
         failures.push(format!("real update: {outcome:?} {:?}", messages(&log)));
     }
     assert!(failures.is_empty(), "{}", failures.join("\n"));
+    // A relaunched copy may still be exiting; what it holds goes with the prefix.
+    std::fs::remove_dir_all(&work).ok();
     println!("{} handovers read back exactly; the real update installed and relaunched", all.len());
 }
 
