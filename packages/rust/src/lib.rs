@@ -69,7 +69,9 @@ pub enum Error {
 impl fmt::Display for Error {
     fn fmt(&self, f: &mut fmt::Formatter<'_>) -> fmt::Result {
         match self {
-            Error::InvalidArgument { field, reason } => write!(f, "talvex-updater: {field} {reason}"),
+            Error::InvalidArgument { field, reason } => {
+                write!(f, "talvex-updater: {field} {reason}")
+            }
             Error::Unsupported { platform } => {
                 write!(f, "talvex-updater: runs on Windows only, not on {platform}")
             }
@@ -114,7 +116,8 @@ fn check_path<'a>(field: &'static str, value: &'a OsStr) -> Result<&'a str, Erro
         && bytes[0].is_ascii_alphabetic()
         && bytes[1] == b':'
         && matches!(bytes[2], b'\\' | b'/');
-    let unc = bytes.len() >= 2 && matches!(bytes[0], b'\\' | b'/') && matches!(bytes[1], b'\\' | b'/');
+    let unc =
+        bytes.len() >= 2 && matches!(bytes[0], b'\\' | b'/') && matches!(bytes[1], b'\\' | b'/');
     if !drive && !unc {
         return Err(invalid(
             field,
@@ -139,7 +142,8 @@ fn check_updater(value: &OsStr) -> Result<&str, Error> {
 /// rules) reads it back as exactly one argument with exactly this text.
 #[cfg_attr(not(windows), allow(dead_code))]
 fn quote_argument(argument: &str) -> String {
-    if !argument.is_empty() && !argument.contains(|c| matches!(c, ' ' | '\t' | '\n' | '\x0b' | '"')) {
+    if !argument.is_empty() && !argument.contains(|c| matches!(c, ' ' | '\t' | '\n' | '\x0b' | '"'))
+    {
         return argument.to_owned();
     }
     // Backslashes are literal except in front of a double quote, where 2n backslashes mean n
@@ -207,7 +211,11 @@ fn start_checked(_: &StartOptions, _: &str, _: Option<&str>) -> Result<Started, 
 }
 
 #[cfg(windows)]
-fn start_checked(options: &StartOptions, installer: &str, log: Option<&str>) -> Result<Started, Error> {
+fn start_checked(
+    options: &StartOptions,
+    installer: &str,
+    log: Option<&str>,
+) -> Result<Started, Error> {
     let own_image;
     let app_exe = match &options.app_exe {
         Some(app_exe) => app_exe.as_path(),
@@ -238,7 +246,10 @@ fn start_checked(options: &StartOptions, installer: &str, log: Option<&str>) -> 
     // path cannot hold a double quote, so plain quotes are right for it.
     let command_line = format!("\"{updater_text}\" {arguments}");
     if command_line.encode_utf16().count() >= MAX_COMMAND_LINE {
-        return Err(invalid("installer", "and the other paths make a command line longer than Windows allows"));
+        return Err(invalid(
+            "installer",
+            "and the other paths make a command line longer than Windows allows",
+        ));
     }
     let pid = windows::spawn_detached(updater, &command_line).map_err(Error::Spawn)?;
     Ok(Started { pid, command_line })
@@ -253,6 +264,7 @@ mod tests {
     #[test]
     fn arguments_are_checked_before_the_platform() {
         let ok = r"C:\Apps\Demo\talvex-updater.exe";
+        #[rustfmt::skip]
         let rows: &[(&str, Option<&str>, Option<&str>, Option<&str>, Option<&str>)] = &[
             ("", None, None, None, Some("installer")),
             ("setup.exe", None, None, None, Some("installer")),
@@ -294,7 +306,10 @@ mod tests {
     fn a_path_that_is_no_text_is_refused() {
         use std::os::unix::ffi::OsStrExt;
         let options = StartOptions::new(OsStr::from_bytes(b"C:\\setup\xff.exe"));
-        assert!(matches!(start_updater(&options), Err(Error::InvalidArgument { field: "installer", .. })));
+        assert!(matches!(
+            start_updater(&options),
+            Err(Error::InvalidArgument { field: "installer", .. })
+        ));
     }
 
     // An unpaired surrogate in a Windows path would arrive as U+FFFD.
@@ -302,8 +317,12 @@ mod tests {
     #[test]
     fn a_path_that_is_no_text_is_refused() {
         use std::os::windows::ffi::OsStringExt;
-        let path: Vec<u16> = r"C:\setup".encode_utf16().chain([0xd800]).chain(".exe".encode_utf16()).collect();
+        let path: Vec<u16> =
+            r"C:\setup".encode_utf16().chain([0xd800]).chain(".exe".encode_utf16()).collect();
         let options = StartOptions::new(std::ffi::OsString::from_wide(&path));
-        assert!(matches!(start_updater(&options), Err(Error::InvalidArgument { field: "installer", .. })));
+        assert!(matches!(
+            start_updater(&options),
+            Err(Error::InvalidArgument { field: "installer", .. })
+        ));
     }
 }

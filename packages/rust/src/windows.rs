@@ -13,7 +13,12 @@ const ERROR_INSUFFICIENT_BUFFER: i32 = 122;
 #[link(name = "kernel32")]
 extern "system" {
     fn GetCurrentProcess() -> isize;
-    fn QueryFullProcessImageNameW(process: isize, flags: u32, name: *mut u16, size: *mut u32) -> i32;
+    fn QueryFullProcessImageNameW(
+        process: isize,
+        flags: u32,
+        name: *mut u16,
+        size: *mut u32,
+    ) -> i32;
 }
 
 /// Not std::env::current_exe (GetModuleFileNameW): that is the path the process was started
@@ -25,7 +30,9 @@ pub(crate) fn own_image_path() -> io::Result<PathBuf> {
     loop {
         let mut size = buffer.len() as u32;
         // SAFETY: `buffer` holds `size` writable units; the pseudo handle needs no closing.
-        let ok = unsafe { QueryFullProcessImageNameW(GetCurrentProcess(), 0, buffer.as_mut_ptr(), &mut size) };
+        let ok = unsafe {
+            QueryFullProcessImageNameW(GetCurrentProcess(), 0, buffer.as_mut_ptr(), &mut size)
+        };
         if ok != 0 {
             return Ok(PathBuf::from(OsString::from_wide(&buffer[..size as usize])));
         }

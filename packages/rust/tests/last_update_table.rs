@@ -4,7 +4,8 @@ use std::path::{Path, PathBuf};
 
 use talvex_updater::{last_update, LastUpdate, Relauncher};
 
-const FIELDS: [&str; 7] = ["started", "finished", "installed", "status", "error", "relaunched", "app"];
+const FIELDS: [&str; 7] =
+    ["started", "finished", "installed", "status", "error", "relaunched", "app"];
 
 struct Case {
     name: String,
@@ -13,8 +14,10 @@ struct Case {
 }
 
 fn read_cases() -> Vec<Case> {
-    let table = Path::new(env!("CARGO_MANIFEST_DIR")).join("../../tests/handover/last_update_cases.txt");
-    let text = std::fs::read_to_string(&table).unwrap_or_else(|e| panic!("{}: {e}", table.display()));
+    let table =
+        Path::new(env!("CARGO_MANIFEST_DIR")).join("../../tests/handover/last_update_cases.txt");
+    let text =
+        std::fs::read_to_string(&table).unwrap_or_else(|e| panic!("{}: {e}", table.display()));
     let mut cases: Vec<Case> = Vec::new();
     let mut in_log = false;
     for line in text.split('\n') {
@@ -34,7 +37,8 @@ fn read_cases() -> Vec<Case> {
             case.log = Some(String::new());
             in_log = true;
         } else {
-            let (field, value) = line.split_once(':').unwrap_or_else(|| panic!("{}: {line:?}", case.name));
+            let (field, value) =
+                line.split_once(':').unwrap_or_else(|| panic!("{}: {line:?}", case.name));
             assert!(FIELDS.contains(&field), "{}: unknown field {field:?}", case.name);
             case.fields.insert(field.to_owned(), value.trim().to_owned());
         }

@@ -70,7 +70,9 @@ fn driver(updater: &Path) {
         std::fs::create_dir_all(file.parent().unwrap()).unwrap();
     }
     let me = std::env::current_exe().unwrap();
-    for (from, to) in [(updater, app.with_file_name("talvex-updater.exe")), (&me, app.clone()), (&me, setup)] {
+    for (from, to) in
+        [(updater, app.with_file_name("talvex-updater.exe")), (&me, app.clone()), (&me, setup)]
+    {
         std::fs::copy(from, to).unwrap();
     }
     let mut child = Command::new(&app);
@@ -91,21 +93,30 @@ fn driver(updater: &Path) {
     for (options, started) in all.iter().zip(stdout.lines()) {
         let logged = |path: &Path| -> String {
             let text = path.to_str().unwrap();
-            text.chars().map(|c| if c < ' ' { format!("<U+{:04X}>", c as u32) } else { c.into() }).collect()
+            text.chars()
+                .map(|c| if c < ' ' { format!("<U+{:04X}>", c as u32) } else { c.into() })
+                .collect()
         };
         let app = options.app_exe.as_deref().unwrap_or(&app);
-        let want = format!("installer={} app_exe={} wait_pid=Some({pid})", logged(&options.installer), logged(app));
+        let want = format!(
+            "installer={} app_exe={} wait_pid=Some({pid})",
+            logged(&options.installer),
+            logged(app)
+        );
         let row_log = options.log.as_deref().unwrap();
         eventually(Duration::from_secs(10), || messages(row_log).len() >= 2);
         if messages(row_log).get(1) != Some(&want) {
-            failures.push(format!("want {want}\ngot  {:?}\nfrom {started}", messages(row_log).get(1)));
+            failures
+                .push(format!("want {want}\ngot  {:?}\nfrom {started}", messages(row_log).get(1)));
         }
     }
     // The real update: the updater waited for the application, the installer ran, and the
     // updater started the application again; the reader finds it by the application's path.
     let outcome = last_update(&log, Some(Path::new(&app.to_str().unwrap().to_uppercase())));
     if !messages(&log).contains(&format!("main process {pid} exited"))
-        || !outcome.as_ref().map_or(false, |u| u.installed && u.relaunched_by == Some(Relauncher::Updater))
+        || !outcome
+            .as_ref()
+            .map_or(false, |u| u.installed && u.relaunched_by == Some(Relauncher::Updater))
     {
         failures.push(format!("real update: {outcome:?} {:?}", messages(&log)));
     }
