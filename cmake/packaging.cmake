@@ -22,7 +22,8 @@ include(CMakePackageConfigHelpers)
 add_executable(TalvexUpdater::updater ALIAS talvex-updater)
 
 install(TARGETS talvex-updater RUNTIME DESTINATION bin)
-install(FILES docs/integrating.md docs/electron.md docs/command-line.md docs/log.md DESTINATION docs)
+install(FILES docs/integrating.md docs/electron.md docs/rust.md docs/go.md docs/command-line.md docs/log.md
+        DESTINATION docs)
 install(FILES examples/handover/start_updater.h examples/handover/start_updater.cpp
               examples/handover/last_update.h examples/handover/last_update.cpp
               examples/handover/CMakeLists.txt examples/handover/handover.cmake

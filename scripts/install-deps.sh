@@ -20,6 +20,10 @@ packages=(
   libclang-rt-dev
   debootstrap                  # scripts/test-debian13.sh builds its Debian 13 root with it
   nodejs                       # the npm package: its tests (node --test) and `npm pack`
+  # The Rust crate and the Go module: their tests here, and their Windows test programs (Rust
+  # links them with the MinGW-w64 gcc above).
+  rustc cargo libstd-rust-dev-windows
+  golang-go
 )
 
 missing=()

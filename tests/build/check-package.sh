@@ -44,7 +44,7 @@ listed=$(sed 's/^[0-9a-f]\{64\}  //' "$root/SHA256SUMS")
 check "SHA256SUMS lists every other file" '[ "$files" = "$listed" ]'
 check "sha256sum -c SHA256SUMS passes" '(cd "$root" && sha256sum --quiet --strict -c SHA256SUMS)'
 check "the executable is the one built" 'cmp -s "$root/bin/talvex-updater.exe" "$exe"'
-for f in SECURITY.md CHANGELOG.md docs/integrating.md docs/electron.md docs/command-line.md docs/log.md \
+for f in SECURITY.md CHANGELOG.md docs/integrating.md docs/electron.md docs/rust.md docs/go.md docs/command-line.md docs/log.md \
   examples/handover/start_updater.h examples/handover/start_updater.cpp \
   examples/handover/last_update.h examples/handover/last_update.cpp \
   examples/handover/handover.cmake \

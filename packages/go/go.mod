@@ -1,0 +1,3 @@
+module talvex.dev/updater
+
+go 1.19
