@@ -43,7 +43,7 @@ gozip=talvex-updater-go-$version.zip
 cmp "$scratch/b1/$gozip" "$scratch/b2/$gozip"
 [ "$(python3 -c 'import sys, zipfile; print(*zipfile.ZipFile(sys.argv[1]).namelist(), sep="\n")' \
   "$scratch/b1/$gozip" | sed "s|^talvex.dev/updater@v$version/||" | sort | tr '\n' ' ')" = \
-  "LICENSE go.mod last_update.go start_other.go start_windows.go updater.go version.go " ]
+  "LICENSE go.mod last_update.go start_other.go start_windows.go updater.go " ]
 echo "reproducible crate and Go module: $crate $gozip"
 "$(dirname "$0")/check-package.sh" "$scratch/b1/$zip" "$version" "$src" "$scratch/b1/$exe" \
   "$scratch/check" "$scratch/b1/talvex-updater.map" "$scratch/b1/$npm" "$validator"
