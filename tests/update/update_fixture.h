@@ -54,9 +54,9 @@ class UpdateRun : public ::testing::Test {
 
   // Starts the updater with the given arguments (each quoted), its standard error in
   // `stderr_name` below root; `output`, when set, takes its standard output and error instead.
-  std::optional<Spawned> start(const std::vector<std::wstring>& args,
-                               const std::wstring& stderr_name = L"stderr.txt",
-                               HANDLE output = nullptr) {
+  std::optional<Spawned> start_updater(const std::vector<std::wstring>& args,
+                                       const std::wstring& stderr_name = L"stderr.txt",
+                                       HANDLE output = nullptr) {
     std::wstring line = L"talvex-updater.exe";
     for (const std::wstring& arg : args) line += L" " + quote_arg(arg);
     SpawnOptions options;
@@ -71,7 +71,8 @@ class UpdateRun : public ::testing::Test {
     return child;
   }
   // Waits for a started updater; its exit status. It must have written nothing to `stderr_name`.
-  DWORD finish(std::optional<Spawned>& child, const std::wstring& stderr_name = L"stderr.txt") {
+  DWORD finish_updater(std::optional<Spawned>& child,
+                       const std::wstring& stderr_name = L"stderr.txt") {
     if (!child) return 0xFFFFFFFF;
     const auto status = wait_exit(child->process.get(), 120000);
     if (!status) TerminateProcess(child->process.get(), 99);
@@ -79,18 +80,23 @@ class UpdateRun : public ::testing::Test {
     return status.value_or(0xFFFFFFFF);
   }
   DWORD run(const std::vector<std::wstring>& args) {
-    auto child = start(args);
-    return finish(child);
+    auto child = start_updater(args);
+    return finish_updater(child);
   }
-  std::vector<std::wstring> update_args(const std::wstring& installer) const {
+  std::vector<std::wstring> args_for(const std::wstring& installer) const {
     return {L"--installer", installer, L"--app-exe", app_, L"--log", log_};
   }
+  DWORD run_update_of(const std::wstring& installer) { return run(args_for(installer)); }
 
   std::vector<std::string> messages() const { return log_messages(log_); }
   std::string options_line(const std::wstring& installer, const std::string& pid = "None") const {
     return "installer=" + to_utf8(installer) + " app_exe=" + to_utf8(app_) + " wait_pid=" + pid;
   }
   size_t app_instances() const { return pids_running(full_path(app_)).size(); }
+  // The app is started detached; give it a moment to show up in the process list.
+  bool app_runs_eventually() const {
+    return eventually([&] { return app_instances() > 0; }, 5000);
+  }
 
   // The "<creation> <now>" pairs a stub's "times" verb appended to `path` (system-clock FILETIME
   // units), in order.

@@ -64,7 +64,7 @@ TEST_F(UpdateRun, EachStoryRunsTheInstallerOnceAndLeavesTheApplicationRunningOnc
         make_installer(L"Setup \u00c9t\u00e9 v2.exe", script + "exit " + story.installer_exit);
     const std::string inst = to_utf8(installer);
 
-    std::vector<std::wstring> args = update_args(installer);
+    std::vector<std::wstring> args = args_for(installer);
     std::optional<Spawned> old_app;
     if (story.app_exits_late) {
       const std::wstring old_exe = root_ + L"\\old-app.exe";
@@ -73,10 +73,10 @@ TEST_F(UpdateRun, EachStoryRunsTheInstallerOnceAndLeavesTheApplicationRunningOnc
       ASSERT_TRUE(old_app);
       args.insert(args.end(), {L"--wait-pid", std::to_wstring(old_app->pid)});
     }
-    auto first = start(args);
-    auto second = story.two_updaters ? start(args, L"stderr-2.txt") : std::nullopt;
-    std::vector<DWORD> statuses{finish(first)};
-    if (story.two_updaters) statuses.push_back(finish(second, L"stderr-2.txt"));
+    auto first = start_updater(args);
+    auto second = story.two_updaters ? start_updater(args, L"stderr-2.txt") : std::nullopt;
+    std::vector<DWORD> statuses{finish_updater(first)};
+    if (story.two_updaters) statuses.push_back(finish_updater(second, L"stderr-2.txt"));
     std::sort(statuses.begin(), statuses.end());
 
     const bool installed = std::string(story.installer_exit) == "0";
@@ -169,7 +169,7 @@ TEST_F(UpdateRun, ACallersPipeReachesItsEndWhenTheUpdaterExits) {
   ScopedHandle read_end(read_raw);
   ScopedHandle write_end(write_raw);
   ASSERT_TRUE(SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0));
-  auto updater = start(update_args(installer), L"", write_end.get());
+  auto updater = start_updater(args_for(installer), L"", write_end.get());
   ASSERT_TRUE(updater);
   write_end.reset();
   EXPECT_EQ(wait_exit(updater->process.get(), 120000), 1u);
