@@ -55,6 +55,8 @@ TEST_F(UpdateRun, EachStoryRunsTheInstallerOnceAndLeavesTheApplicationRunningOnc
     const std::wstring installer_times = root_ + L"\\installer-times.txt";
     ASSERT_TRUE(make_stub(app_, "times " + to_utf8(app_times) + "\nforever\n"));
     std::string script = "times " + to_utf8(installer_times) + "\n";
+    // A slow installer keeps the first run's claim held however late the second one starts.
+    if (story.two_updaters) script += "sleep 3000\n";
     if (story.installer_restarts_app) {
       const std::wstring launcher = root_ + L"\\launcher.exe";
       ASSERT_TRUE(make_stub(launcher, "sleep 2000\nstart " + to_utf8(app_) + "\n"));
@@ -113,13 +115,18 @@ TEST_F(UpdateRun, EachStoryRunsTheInstallerOnceAndLeavesTheApplicationRunningOnc
 
     const auto installer_ran = recorded_times(installer_times);
     ASSERT_EQ(installer_ran.size(), 1u);
-    if (old_app) EXPECT_GE(installer_ran[0].first, exit_time_of(old_app->process.get()));
+    if (old_app) {
+      EXPECT_GE(installer_ran[0].first, exit_time_of(old_app->process.get()));
+    }
     // After an install the application is started no sooner than the 5-second pause; after a
     // failure there is no pause, only a poll, the two icon runs and the relaunch.
     const long long to_app =
         ms_between(installer_ran[0].second, recorded_times(app_times)[0].first);
-    if (!installed) EXPECT_LT(to_app, 4500);
-    if (installed && !story.installer_restarts_app) EXPECT_GE(to_app, 4900);
+    if (!installed) {
+      EXPECT_LT(to_app, 4500);
+    } else if (!story.installer_restarts_app) {
+      EXPECT_GE(to_app, 4900);
+    }
   }
 }
 
