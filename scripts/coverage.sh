@@ -36,7 +36,7 @@ if [ -z "${TALVEX_COVERAGE_REPORT_ONLY:-}" ]; then
   }
   # Counters accumulate across runs: start from zero.
   find "$build" -name '*.gcda' -delete
-  ctest --preset coverage -j "$(nproc)" -LE slow -E '^(build|lint)\.' >"$build/ctest.log" 2>&1 || {
+  ctest --preset coverage -j "$(nproc)" -E '^(build|lint)\.' >"$build/ctest.log" 2>&1 || {
     grep -E '^[[:space:]]*[0-9]+ - |tests passed' "$build/ctest.log" >&2 || true
     echo "coverage: some tests failed (build/coverage/ctest.log); the figures below still count" >&2
     status=1

@@ -68,9 +68,10 @@ prefix_pids() {
   local image=$1 pid cmd
   local name=${image##*\\}
   for pid in $(pgrep -f -- "${name//./\\.}" || true); do
-    [ -r "/proc/$pid/environ" ] || continue
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    cmd=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null) || continue
+    # A process may end between the listing and the reading: its files are gone then, and the
+    # shell's own complaint about the redirection is silenced with it (hence 2> first).
+    tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    cmd=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline") || continue
     case "$cmd" in "$image"* | "\"$image\""*) echo "$pid" ;; esac
   done
 }

@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Runs the whole suite (scripts/test.sh) once more inside a Debian 13 root, so that it also runs
 # under Wine 10, clang 19 and MinGW-w64 g++ 14. Run as root on a Debian machine.
+#   test-debian13.sh [--prepare]
+# With --prepare it only makes the root and installs its packages, which is mostly downloading
+# and unpacking: scripts/test.sh does that while this machine's own suite runs.
+#
+# Both compilers build every target in the root, where new warnings and link failures show; of
+# the Wine suites only the shipped build's runs there, the g++ build's having run on Debian 12.
 #
 # The root is made once with debootstrap and kept in build/debian13/root; its packages come from
 # scripts/install-deps.sh run inside it, from the same package mirror as this machine's own apt
@@ -19,6 +25,13 @@ root=$dir/root
 # for the source folder's path in the packaged files, which name talvex-updater everywhere.
 copy=/srv/talvex-source
 suite=trixie
+
+prepare_only=0
+case "${1:-}" in
+  --prepare) prepare_only=1 ;;
+  "") ;;
+  *) echo "usage: test-debian13.sh [--prepare]" >&2; exit 2 ;;
+esac
 
 step="starting"
 trap 'status=$?; [ $status -eq 0 ] || echo "test-debian13: FAILED (status $status) while $step" >&2' EXIT
@@ -99,7 +112,13 @@ done
 # without one) and no TMPDIR (Debian's wine 10.0 aborts in wineboot when it is set).
 rm -rf "$root/run/talvex-xdg" && mkdir -m 0700 -p "$root/run/talvex-xdg"
 
-step="running install-deps.sh and test.sh inside the root"
+if [ "$prepare_only" -eq 1 ]; then
+  step="running install-deps.sh inside the root"
+  command=true
+else
+  step="running install-deps.sh and test.sh inside the root"
+  command="TALVEX_SECOND_COMPILER_SUITE=0 bash scripts/test.sh"
+fi
 inner='set -e
 mount -t proc proc "$1/proc"
 mount --rbind /dev "$1/dev"
@@ -107,11 +126,15 @@ mount -t sysfs -o ro sysfs "$1/sys"
 exec chroot "$1" env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   HOME=/root LANG=C.UTF-8 TERM=dumb XDG_RUNTIME_DIR=/run/talvex-xdg \
   ${TALVEX_TEST_SYSTEM_ICON_TOOL:+TALVEX_TEST_SYSTEM_ICON_TOOL=$TALVEX_TEST_SYSTEM_ICON_TOOL} \
-  bash -c "cd $2 && scripts/install-deps.sh && bash scripts/test.sh"'
+  bash -c "cd $2 && scripts/install-deps.sh && $3"'
 # A pid namespace too: when its first process ends (or is killed with unshare, by the time
 # limit), every process left in it, such as a wineserver, ends as well, and with the last of
 # them the mounts. The limit keeps a hang from using up the CI's time.
 timeout --kill-after=30 3600 unshare --mount --propagation private --pid --fork --kill-child \
-  sh -c "$inner" sh "$root" "$copy" ||
-  fail "the suite failed inside the Debian 13 root (status $?)"
-elapsed "suite passed under Debian 13"
+  sh -c "$inner" sh "$root" "$copy" "$command" ||
+  fail "$step failed (status $?)"
+if [ "$prepare_only" -eq 1 ]; then
+  elapsed "root ready"
+else
+  elapsed "suite passed under Debian 13"
+fi

@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "base/text.h"
+#include "command_line_cases.h"
 
 namespace talvex {
 namespace {
@@ -28,31 +29,7 @@ TEST(SplitCommandLine, ProgramNameTogglesQuotesAndKeepsBackslashes) {
 }
 
 TEST(SplitCommandLine, ArgumentsFollowTheRuntimeRules) {
-  struct Case {
-    const char16_t* line;
-    Args args;
-  };
-  const Case cases[] = {
-      {u"p  a \t b\t", {u"p", u"a", u"b"}},
-      {u"p \"a b\" c", {u"p", u"a b", u"c"}},
-      {u"p a\"b c\"d", {u"p", u"ab cd"}},
-      {u"p \"a\"\"b c\"", {u"p", u"a\"b c"}},  // "" inside quotes: a literal quote
-      {u"p \"x\"\"\"", {u"p", u"x\""}},
-      {u"p a\"\"b", {u"p", u"ab"}},  // "" outside quotes opens and closes a run
-      {u"p \"\"", {u"p", u""}},
-      {u"p \"\" \"\"", {u"p", u"", u""}},
-      {u"p a\\b\\\\c", {u"p", u"a\\b\\\\c"}},  // backslashes not before a quote are literal
-      {u"p \\\\\\\"q", {u"p", u"\\\"q"}},      // 3 backslashes + quote: 1 backslash, literal quote
-      {u"p a\\\\\\\\\"b\"", {u"p", u"a\\\\b"}},  // 4 backslashes + quote: 2, quote opens
-      {u"p \"a\\\\\" b", {u"p", u"a\\", u"b"}},
-      {u"p \"a\\\" b\"", {u"p", u"a\" b"}},
-      {u"p \"open end", {u"p", u"open end"}},
-      {u"p a \"", {u"p", u"a", u""}},  // an open run at the end still ends an argument
-      {u"p \"a\"\"", {u"p", u"a\""}},
-      {u"p a\\", {u"p", u"a\\"}},
-      {u"p \"\t\"", {u"p", u"\t"}},
-  };
-  for (const Case& c : cases)
+  for (const SplitCase& c : kSplitCases)
     EXPECT_EQ(split_command_line(c.line), c.args) << "line: " << to_utf8(c.line);
 }
 

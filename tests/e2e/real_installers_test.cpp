@@ -93,6 +93,16 @@ std::wstring updater_in(const TestDir& dir) {
   return updater;
 }
 
+// Runs a copy of the updater in `dir`, as an application would start it; its exit status.
+std::optional<DWORD> update_with(const TestDir& dir, const std::wstring& installer,
+                                 const std::wstring& app, const std::wstring& log) {
+  const std::wstring updater = updater_in(dir);
+  return run(updater,
+             quote_arg(updater) + L" --installer " + quote_arg(installer) + L" --app-exe " +
+                 quote_arg(app) + L" --log " + quote_arg(log),
+             kUpdateTimeoutMs);
+}
+
 void remove_registry_tree(const wchar_t* key) { RegDeleteTreeW(HKEY_CURRENT_USER, key); }
 
 // Uninstalls every installed build of the demo package. The prefix outlives test runs, and each
@@ -195,12 +205,7 @@ TEST_F(RealInstallers, NsisInstallerFailureRelaunchesTheExistingApplication) {
   const std::wstring setup = dir.file(L"Talvex Demo Setup 2.0.0.exe");
   ASSERT_TRUE(copy_file(installers_dir() + L"\\demo-setup-v2.exe", setup));
 
-  const std::wstring updater = updater_in(dir);
-  EXPECT_EQ(run(updater,
-                quote_arg(updater) + L" --installer " + quote_arg(setup) + L" --app-exe " +
-                    quote_arg(app) + L" --log " + quote_arg(log),
-                kUpdateTimeoutMs),
-            1u);
+  EXPECT_EQ(update_with(dir, setup, app, log), 1u);
 
   const std::vector<std::string> expected = {
       "=== talvex-updater start ===",
@@ -242,12 +247,7 @@ TEST_F(RealInstallers, WindowsInstallerPackageWithUpperCaseExtension) {
   remove_tree(install);
   ASSERT_FALSE(file_exists(app));
 
-  const std::wstring updater = updater_in(dir);
-  EXPECT_EQ(run(updater,
-                quote_arg(updater) + L" --installer " + quote_arg(package) + L" --app-exe " +
-                    quote_arg(app) + L" --log " + quote_arg(log),
-                kUpdateTimeoutMs),
-            0u);
+  EXPECT_EQ(update_with(dir, package, app, log), 0u);
 
   const std::vector<std::string> expected = {
       "=== talvex-updater start ===",

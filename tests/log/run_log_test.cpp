@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <map>
@@ -66,8 +67,25 @@ TEST(PrepareLog, CreatesEveryMissingParentDirectory) {
             std::vector<std::string>{"mixed"});
 }
 
+// The names in `dir`, "." and ".." left out, sorted.
+std::vector<std::wstring> entries_of(const std::wstring& dir) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A lost line goes nowhere: no file appears beside the blocker or in the current directory.
 TEST(PrepareLog, FailuresOnlyLoseLines) {
   TestDir dir;
+  const std::vector<std::wstring> here = entries_of(L".");
   // The parent "directory" is a file: it cannot be created, and the lines are dropped quietly.
   ASSERT_TRUE(test::write_file(dir.file(L"blocker"), "x"));
   const RunLog blocked = prepare_log(test::u16(dir.file(L"blocker\\sub\\run.log")));
@@ -81,6 +99,8 @@ TEST(PrepareLog, FailuresOnlyLoseLines) {
 
   // No path at all (no temporary directory could be found).
   log_line(RunLog(), "lost");
+  EXPECT_EQ(entries_of(dir.path()), std::vector<std::wstring>{L"blocker"});
+  EXPECT_EQ(entries_of(L"."), here);
 }
 
 TEST(LogLine, KeepsOlderLinesAcrossRuns) {
@@ -191,9 +211,10 @@ TEST(LogLine, TwoConcurrentWriters) {
               kept, lines.torn, 100.0 * static_cast<double>(2000 - kept) / 2000.0);
   RecordProperty("intact_lines", static_cast<int>(kept));
   if (test::running_under_wine()) {
-    // Wine 8 does not make FILE_APPEND_DATA writes from two processes atomic; about 1 % of such
-    // lines are lost or spliced there. Windows loses none.
-    EXPECT_GT(kept, 1800u);
+    // Wine 8 does not make FILE_APPEND_DATA writes from two processes atomic: up to about half
+    // a percent of such lines are lost or spliced there, on a busy machine too; 3 % is allowed.
+    // Windows loses none.
+    EXPECT_GE(kept, 1940u);
   } else {
     EXPECT_EQ(kept, 2000u);
   }

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "base/text.h"
+#include "core/command_line_cases.h"
 #include "main/command_line.h"
 #include "support/test_support.h"
 
@@ -45,19 +46,14 @@ std::string c_runtime_oracle() {
          (test::running_under_wine() ? ", Wine's implementation" : ", Microsoft's");
 }
 
-TEST(SplitterOracle, AgreesWithTheCRuntimeOnHandPickedLines) {
+TEST(SplitterOracle, AgreesWithTheCRuntimeOnTheSplittersTable) {
   ::testing::Test::RecordProperty("c_runtime", c_runtime_oracle());
   std::printf("C runtime oracle: %s\n", c_runtime_oracle().c_str());
   TestDir dir;
-  const wchar_t* const lines[] = {L"p \"a\"\"b c\"",   L"p \"x\"\"\"",   L"p \\\\\\\"q",
-                                  L"p a\\\\\\\\\"b\"", L"p \"open end",  L"p \"\"",
-                                  L"p a \"",           L"p \"a\\\\\" b", L"p \t a\t\"\tb\"",
-                                  L"\"p q\" r",        L"p a\"\"b"};
-  for (const wchar_t* line : lines) {
-    const auto expected = test::runtime_argv(dir, line);
-    ASSERT_TRUE(expected) << to_utf8(line);
-    EXPECT_EQ(split_command_line(test::u16(line)), test::u16_all(*expected))
-        << "line: " << to_utf8(line);
+  for (const SplitCase& c : kSplitCases) {
+    const auto runtime = test::runtime_argv(dir, test::wide(c.line));
+    ASSERT_TRUE(runtime) << to_utf8(c.line);
+    EXPECT_EQ(test::u16_all(*runtime), c.args) << "line: " << to_utf8(c.line);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,23 +52,41 @@ class UpdateRun : public ::testing::Test {
             "ie4uinit -show -> exit code: " + code};
   }
 
-  // Runs the updater with the given arguments (each quoted) and returns its exit status.
-  DWORD run(const std::vector<std::wstring>& args, DWORD timeout_ms = 120000) {
+  // Starts the updater with the given arguments (each quoted), its standard error in
+  // `stderr_name` below root; `output`, when set, takes its standard output and error instead.
+  std::optional<Spawned> start_updater(const std::vector<std::wstring>& args,
+                                       const std::wstring& stderr_name = L"stderr.txt",
+                                       HANDLE output = nullptr) {
     std::wstring line = L"talvex-updater.exe";
     for (const std::wstring& arg : args) line += L" " + quote_arg(arg);
     SpawnOptions options;
     options.current_dir = root_;
-    options.stderr_file = root_ + L"\\stderr.txt";
+    if (output) {
+      options.output = output;
+    } else {
+      options.stderr_file = root_ + L"\\" + stderr_name;
+    }
     auto child = spawn(updater_, line, options);
+    EXPECT_TRUE(child) << "cannot start the updater";
+    return child;
+  }
+  // Waits for a started updater; its exit status. It must have written nothing to `stderr_name`.
+  DWORD finish_updater(std::optional<Spawned>& child,
+                       const std::wstring& stderr_name = L"stderr.txt") {
     if (!child) return 0xFFFFFFFF;
-    const auto status = wait_exit(child->process.get(), timeout_ms);
+    const auto status = wait_exit(child->process.get(), 120000);
     if (!status) TerminateProcess(child->process.get(), 99);
-    EXPECT_EQ(read_file(root_ + L"\\stderr.txt").value_or(""), "");
+    EXPECT_EQ(read_file(root_ + L"\\" + stderr_name).value_or(""), "");
     return status.value_or(0xFFFFFFFF);
   }
-  DWORD run_update_of(const std::wstring& installer) {
-    return run({L"--installer", installer, L"--app-exe", app_, L"--log", log_});
+  DWORD run(const std::vector<std::wstring>& args) {
+    auto child = start_updater(args);
+    return finish_updater(child);
   }
+  std::vector<std::wstring> args_for(const std::wstring& installer) const {
+    return {L"--installer", installer, L"--app-exe", app_, L"--log", log_};
+  }
+  DWORD run_update_of(const std::wstring& installer) { return run(args_for(installer)); }
 
   std::vector<std::string> messages() const { return log_messages(log_); }
   std::string options_line(const std::wstring& installer, const std::string& pid = "None") const {

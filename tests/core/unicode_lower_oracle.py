@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the expected results for base_unicode_lower_test from the host Python's str.lower().
+"""Writes the expected results for the lower-casing test from the host Python's str.lower().
 
 str.lower() applies the same default full mapping and Final_Sigma rule as the product, from
 CPython's own copy of the Unicode database, so it is an oracle that shares nothing with the
