@@ -67,6 +67,8 @@ func appExeOf(message string) (string, bool) {
 // comparable is the form in which the updater compares executable paths: without a leading
 // `\\?\` (only that: `\\?\UNC\server\share` keeps its "UNC\"), lower-cased code point by code
 // point by the full default mapping, in which only U+0130 maps to more than one code point.
+// The updater lowers a word-final capital sigma to a final sigma; folding both small sigmas
+// into one keeps every pair of paths it takes for one application equal here too.
 func comparable(path string) string {
 	path = strings.TrimPrefix(path, `\\?\`)
 	var out strings.Builder
@@ -74,7 +76,11 @@ func comparable(path string) string {
 		if c == '\u0130' {
 			out.WriteString("i\u0307")
 		} else {
-			out.WriteRune(unicode.ToLower(c))
+			c = unicode.ToLower(c)
+			if c == '\u03c2' {
+				c = '\u03c3'
+			}
+			out.WriteRune(c)
 		}
 	}
 	return out.String()

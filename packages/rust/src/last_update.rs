@@ -63,9 +63,14 @@ fn app_exe_of(message: &str) -> Option<&str> {
 
 /// The form in which the updater compares executable paths: without a leading "\\?\" (only
 /// that: "\\?\UNC\server\share" keeps its "UNC\"), lower-cased code point by code point.
+/// The updater lowers a word-final capital sigma to a final sigma; folding both small sigmas
+/// into one keeps every pair of paths it takes for one application equal here too.
 fn comparable(path: &str) -> String {
     let path = path.strip_prefix(r"\\?\").unwrap_or(path);
-    path.chars().flat_map(char::to_lowercase).collect()
+    path.chars()
+        .flat_map(char::to_lowercase)
+        .map(|c| if c == '\u{3c2}' { '\u{3c3}' } else { c })
+        .collect()
 }
 
 /// The last run in the log text `log` (UTF-8, as the updater writes it), from its start banner
