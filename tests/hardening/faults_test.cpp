@@ -1,11 +1,8 @@
-// Whole updates that meet a hostile environment: an unusable log, an installer that is killed,
-// crashes or starts the application twice, a temporary directory named in CJK and emoji, and
-// no temporary directory at all.
+// Whole updates that meet a hostile environment: an unusable log, an installer that crashes or
+// starts the application twice, and a temporary directory named in CJK and emoji.
 #include <iostream>
 
 #include "hardening/hardening_fixture.h"
-#include "log/run_log_win.h"
-#include "main/run_update_win.h"
 
 namespace talvex::test {
 namespace {
@@ -78,31 +75,6 @@ TEST_F(LogFaults, AnUnusableLogPathLeavesTheRunAndItsStatusAlone) {
 
 class InstallerFaults : public HardeningRun {};
 
-TEST_F(InstallerFaults, AnInstallerTerminatedFromOutsideIsAFailedInstall) {
-  prepare();
-  const std::wstring pid_file = root_ + L"\\installer-pid.txt";
-  const std::wstring installer =
-      make_installer(L"setup.exe", "pid " + to_utf8(pid_file) + "\nforever\n");
-  auto updater = start(updater_, update_args(installer, log_));
-  ASSERT_TRUE(updater);
-  ASSERT_TRUE(eventually([&] { return !read_file(pid_file).value_or("").empty(); }, 10000));
-  Sleep(1000);
-  const DWORD pid = std::stoul(*read_file(pid_file));
-  {
-    ScopedHandle victim(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
-    ASSERT_TRUE(victim);
-    ASSERT_TRUE(TerminateProcess(victim.get(), 4242));
-  }
-  EXPECT_EQ(finish(*updater), 1u);
-  EXPECT_EQ(messages(),
-            (Lines{"=== talvex-updater start ===", options_line(installer),
-                   "running installer: " + to_utf8(installer) + " /UPDATE /S /R",
-                   "installer exited: exit code: 4242", icon_lines()[0], icon_lines()[1],
-                   "install failed; best-effort relaunch of existing app",
-                   "relaunched " + to_utf8(app_), "=== talvex-updater done"}));
-  EXPECT_TRUE(app_runs_eventually());
-}
-
 // A real access violation, not a process that reports one. Wine starts its debugger for the
 // unhandled fault (it ignores SEM_NOGPFAULTERRORBOX); without a display that only prints a
 // notice and the process ends with the exception code, so the run must still end promptly.
@@ -160,53 +132,6 @@ TEST_F(TemporaryDirectory, TheDefaultLogLandsInACjkAndEmojiTemporaryDirectoryInU
             "installer=" + utf8_temp + "\\setup.exe app_exe=" + to_utf8(app_) + " wait_pid=None");
   EXPECT_EQ(lines[2], "running installer: " + utf8_temp + "\\setup.exe /UPDATE /S /R");
   EXPECT_TRUE(app_runs_eventually());
-}
-
-// GetTempPathW always falls back to some directory, so "no temporary directory" is reached
-// through the seam: no path, and a run that logs nothing, anywhere, and still decides right.
-TEST_F(TemporaryDirectory, WithoutATemporaryDirectoryTheRunGoesOnWithoutALog) {
-  prepare();
-  // In-process, the icon utility is searched for beside the test program first.
-  const std::wstring icon_runs = root_ + L"\\icon-runs.txt";
-  StandIn icon_utility(L"ie4uinit.exe", "record " + to_utf8(icon_runs) + "\nexit 0\n");
-  EXPECT_EQ(log_path_in(std::nullopt), std::nullopt);
-  const RunLog no_log;
-  ASSERT_FALSE(no_log.path());
-
-  UpdateTimings quick;
-  quick.app_exit_limit = std::chrono::seconds(2);
-  quick.installer_limit = std::chrono::milliseconds(2000);
-  quick.poll_interval = std::chrono::milliseconds(50);
-  quick.settle_pause = std::chrono::milliseconds(200);
-  const std::wstring succeeds = make_installer(L"setup.exe", "exit 0\n");
-  const std::wstring fails = make_installer(L"failing-setup.exe", "exit 1\n");
-  const std::wstring hangs = make_installer(L"hanging-setup.exe", "forever\n");
-  struct Case {
-    std::wstring installer;
-    unsigned status;
-  };
-  const Case cases[] = {{succeeds, 0}, {fails, 1}, {hangs, 1}, {root_ + L"\\missing.exe", 1}};
-  for (const Case& c : cases) {
-    kill_all(full_path(app_));
-    UpdaterOptions options;
-    options.installer = test::u16(c.installer);
-    options.app_exe = test::u16(app_);
-    options.wait_pid = 0x7FFFFFF0;  // no such process: gone at once
-    EXPECT_EQ(perform_update(options, system_update_steps(no_log, quick)), c.status)
-        << to_utf8(c.installer);
-    EXPECT_TRUE(app_runs_eventually()) << to_utf8(c.installer);
-  }
-  kill_all(full_path(root_ + L"\\hanging-setup.exe"));
-  // Both icon steps after each installer that ran, none for the missing one.
-  EXPECT_EQ(split_lines(read_file(icon_runs).value_or("")).size(), 6u);
-
-  // Nothing was logged: no log file here or in the current directory, and the system's default
-  // log (which other runs may share) never names these installers.
-  EXPECT_TRUE(files_ending_in(root_, L".log").empty());
-  EXPECT_FALSE(file_exists(full_path(L"talvex-updater.log")));
-  if (const std::optional<std::u16string> shared = default_log_path()) {
-    EXPECT_EQ(read_file(wide(*shared)).value_or("").find(to_utf8(root_)), std::string::npos);
-  }
 }
 
 }  // namespace
