@@ -49,7 +49,7 @@ size_t open_handle_count() {
   // later ones probe only up to a wide margin past the highest value seen.
   static ULONG_PTR highest = 0;
   static ULONG_PTR reach = 0x10000;
-  constexpr ULONG_PTR kMargin = 256 * 4;
+  constexpr ULONG_PTR kMargin = 64 * 4;
   size_t probed = 0;
   for (ULONG_PTR value = 4; value <= std::max(reach, highest + kMargin); value += 4) {
     DWORD flags = 0;
