@@ -49,6 +49,19 @@ bool contains(const Lines& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+#include "import_lists.inc"
+
+// Each import of the executable is failed on purpose or listed as never needing it, and each
+// function on the fault list is hooked here: a new import cannot go untested unnoticed.
+TEST(FaultInjection, EveryImportIsFailedOrSaidNotToNeedIt) {
+  std::set<std::string_view> covered(std::begin(kUnfailedImports), std::end(kUnfailedImports));
+  for (const std::string_view function : FaultInjection::functions()) {
+    EXPECT_TRUE(covered.insert(function).second) << function << " is on both lists";
+    EXPECT_TRUE(faults().hooked(function)) << function;
+  }
+  EXPECT_THAT(covered, ::testing::UnorderedElementsAreArray(kKernel32Imports));
+}
+
 TEST(FaultInjection, FailsExactlyTheChosenCallsOfTheChosenFunction) {
   TestDir dir;
   const std::wstring here = dir.path();
