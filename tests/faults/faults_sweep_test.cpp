@@ -558,7 +558,9 @@ TEST(WholeProcessFaults, TheUpdaterEndsWithItsStatusWhateverFailsAroundTheRun) {
 // standard streams apart (one site opens all three); a poll loop repeating the same calls is
 // failed in its first rounds only; a stretch two outcomes share (up to the installer's exit
 // status, say) only in the first; and the n-th call of one function stays the same call when
-// a loaded machine makes another loop go round once more.
+// a loaded machine makes another loop go round once more. And once per call site over all
+// outcomes, the failure that starts at its first call and stays, as a full disk or a used-up
+// handle table does (keyed with no stretch and round 0).
 using CallKey = std::tuple<std::string_view, const void*, std::string, unsigned>;
 std::vector<Fault> calls_to_fail(const std::vector<FaultInjection::Call>& trace, const Lines& lines,
                                  std::set<CallKey>& seen) {
@@ -572,6 +574,9 @@ std::vector<Fault> calls_to_fail(const std::vector<FaultInjection::Call>& trace,
     const std::string after = written == 0 || written > lines.size() ? "" : lines[written - 1];
     if (again <= 3 && seen.insert({call.function, call.site, after, again}).second) {
       faults.push_back({call.function, nth});
+    }
+    if (seen.insert({call.function, call.site, "", 0}).second) {
+      faults.push_back({call.function, nth, 0, kPersistent});
     }
     if (call.function == "WriteFile") {
       ++written;
@@ -629,14 +634,17 @@ TEST_F(FaultRun, EveryCallOfEveryOutcomeFailedOnceLeavesASoundRun) {
         to_fail = calls_to_fail(faults().trace(), r.lines, seen);
       }
       const std::string_view failed = r.failed.empty() ? "nothing" : r.failed.front();
+      const bool persistent = i > 0 && to_fail[i - 1].times == kPersistent;
       SCOPED_TRACE(testing::Message() << outcome.name << ", run " << i << " of " << to_fail.size()
-                                      << ", failed: " << failed);
+                                      << ", failed: " << failed << (persistent ? " for good" : ""));
+      // Failures that may cost log lines: a failed write, and a log that can never be opened.
+      const bool lines_lost = failed == "WriteFile" || (persistent && failed == "CreateFileW");
       // Ends by itself within its own bounds (2 s wait, 0.3 s installer, 0.1 s pause) and room.
       EXPECT_LT(r.ms, 10000);
       ASSERT_LE(r.status, 1u);
       // Status and log agree; a line may be missing only where a write failed.
       const bool succeeded = contains(r.lines, "installer exited: exit code: 0");
-      if (failed != "WriteFile") {
+      if (!lines_lost) {
         EXPECT_EQ(r.status == 0, succeeded);
       }
       if (succeeded) {
@@ -671,7 +679,7 @@ TEST_F(FaultRun, EveryCallOfEveryOutcomeFailedOnceLeavesASoundRun) {
                      line == "ERROR: app exe missing, cannot relaunch" ||
                      line == "app already running (installer /R relaunched), skip";
             });
-        EXPECT_TRUE(explained || failed == "WriteFile") << r.text.value_or("(no log)");
+        EXPECT_TRUE(explained || lines_lost) << r.text.value_or("(no log)");
       }
       // Nothing of the run's own left behind: a refused termination is the one way an
       // installer outlives its run (on Windows, only one already on its way out is refused).
