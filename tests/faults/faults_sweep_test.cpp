@@ -534,6 +534,8 @@ TEST(WholeProcessFaults, TheUpdaterEndsWithItsStatusWhateverFailsAroundTheRun) {
       {L"GetTempPathW 1 8", no_log, 0, "", false},
       {L"CreateDirectoryW 1 5 4294967295", with_log, 0, "", false},
       {L"", with_log, 0, "", true},
+      // Libraries then load by the system's default search; the update goes on.
+      {L"SetDefaultDllDirectories 1 87", with_log, 0, "", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(to_utf8(c.fault));
