@@ -21,10 +21,14 @@ TEST(ToUtf8, EncodesEveryLengthAndReplacesUnpairedSurrogates) {
 TEST(ToUtf16, RoundTripsValidTextAndReplacesInvalidBytes) {
   const std::u16string sample = u"C:\\Pr\u00f6gram Files\\\u03a3\u1f00\\\U0001F600.exe";
   EXPECT_EQ(to_utf16(to_utf8(sample)), sample);
-  EXPECT_EQ(to_utf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
-  EXPECT_EQ(to_utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate
-  EXPECT_EQ(to_utf16("a\xE2\x82"), u"a\uFFFD\uFFFD");          // truncated
-  EXPECT_EQ(to_utf16("\xC3(x"), u"\uFFFD(x");                  // the next character kept
+  EXPECT_EQ(to_utf16("\xC0\xAF"), u"\uFFFD\uFFFD");                  // overlong
+  EXPECT_EQ(to_utf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");        // encoded surrogate
+  EXPECT_EQ(to_utf16("\xED\xBF\xBF"), u"\uFFFD\uFFFD\uFFFD");        // the last one
+  EXPECT_EQ(to_utf16("\xED\x9F\xBF\xEE\x80\x80"), u"\uD7FF\uE000");  // either side
+  EXPECT_EQ(to_utf16("\xC3\xC3\xE2\xFF\x82"),
+            u"\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");        // no lead continues
+  EXPECT_EQ(to_utf16("a\xE2\x82"), u"a\uFFFD\uFFFD");  // truncated
+  EXPECT_EQ(to_utf16("\xC3(x"), u"\uFFFD(x");          // the next character kept
 }
 
 TEST(AsciiCase, FoldsOnlyAsciiLetters) {

@@ -3,7 +3,10 @@
 #include <tlhelp32.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 // Older MinGW-w64 headers lack it: an installer whose manifest asks for administrator rights.
@@ -16,12 +19,11 @@ namespace {
 
 // Every kernel32 function the product calls that can fail, with its failure value and the error
 // it fails with unless a Fault names another: one a real system plausibly gives for that call.
-// Left out: functions that cannot fail (GetCurrentProcess, GetCommandLineW, the performance
-// counter since Windows XP, the clock, Sleep), and those that only release something
-// (CloseHandle, FindClose, DeleteProcThreadAttributeList), whose result nobody can act on.
+// The imports left out are listed, with the reason, in unfailed-imports.txt.
 #define TALVEX_FAULT_FUNCTIONS(X)                                      \
   X(CreateDirectoryW, FALSE, ERROR_ACCESS_DENIED)                      \
   X(CreateFileW, INVALID_HANDLE_VALUE, ERROR_SHARING_VIOLATION)        \
+  X(CreateMutexW, nullptr, ERROR_ACCESS_DENIED)                        \
   X(CreateProcessW, FALSE, ERROR_ELEVATION_REQUIRED)                   \
   X(CreateToolhelp32Snapshot, INVALID_HANDLE_VALUE, ERROR_BAD_LENGTH)  \
   X(CreateWaitableTimerExW, nullptr, ERROR_NO_SYSTEM_RESOURCES)        \
@@ -47,6 +49,7 @@ namespace {
   X(Process32FirstW, FALSE, ERROR_NO_MORE_FILES)                       \
   X(Process32NextW, FALSE, ERROR_NO_MORE_FILES)                        \
   X(QueryFullProcessImageNameW, FALSE, ERROR_INSUFFICIENT_BUFFER)      \
+  X(SetDefaultDllDirectories, FALSE, ERROR_INVALID_PARAMETER)          \
   X(SetWaitableTimer, FALSE, ERROR_INVALID_PARAMETER)                  \
   X(TerminateProcess, FALSE, ERROR_ACCESS_DENIED)                      \
   X(UpdateProcThreadAttribute, FALSE, ERROR_NOT_ENOUGH_MEMORY)         \
@@ -61,15 +64,16 @@ struct Entry {
   std::intptr_t failure = 0;
   DWORD error = 0;
   void* replacement = nullptr;
+  std::optional<ImportReplacement> import;
   void* original = nullptr;
-  std::vector<void**> slots;
   unsigned calls = 0;
 };
 
+bool g_installed = false;
 bool g_armed = false;
 std::vector<Fault> g_faults;
 unsigned g_calls = 0;
-std::vector<std::string> g_failed;
+std::vector<std::string_view> g_failed;
 std::vector<FaultInjection::Call> g_trace;
 Entry g_entries[kCount];
 
@@ -83,9 +87,7 @@ bool fail_now(Entry& entry, const void* site) {
   for (const Fault& fault : g_faults) {
     const unsigned position =
         fault.function.empty() ? any : (fault.function == entry.name ? own : 0);
-    if (position == 0 || position < fault.nth) continue;
-    const unsigned after = position - fault.nth;
-    if (after % fault.every != 0 || after / fault.every >= fault.times) continue;
+    if (position == 0 || position < fault.nth || position - fault.nth >= fault.times) continue;
     g_failed.emplace_back(entry.name);
     ::SetLastError(fault.error != 0 ? fault.error : entry.error);
     return true;
@@ -95,6 +97,7 @@ bool fail_now(Entry& entry, const void* site) {
 
 // The replacement of one function, of exactly its type: x64 has one calling convention, so
 // WINAPI in the system's declaration changes nothing here.
+static_assert(sizeof(void*) == 8, "the hooks rely on the single x64 calling convention");
 template <size_t I, typename R, typename... A>
 struct Hook {
   static R call(A... args) {
@@ -145,14 +148,23 @@ std::vector<void**> import_slots(HMODULE module, const char* function) {
 
 void write_slot(void** slot, void* value) {
   DWORD old = 0;
-  ::VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old);
+  // A slot that cannot be made writable would fault on the write below anyway; say why.
+  if (!::VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &old)) {
+    std::fputs("import slot not writable\n", stderr);
+    std::abort();
+  }
   *slot = value;
-  ::VirtualProtect(slot, sizeof *slot, old, &old);
+  static_cast<void>(::VirtualProtect(slot, sizeof *slot, old, &old));
 }
 
 }  // namespace
 
 FaultInjection::FaultInjection() {
+  if (g_installed) {
+    std::fputs("a second FaultInjection would hook the hooks\n", stderr);
+    std::abort();
+  }
+  g_installed = true;
   size_t i = 0;
 #define TALVEX_FAULT_ENTRY(fn, failure_value, usual_error) \
   g_entries[i].name = #fn;                                 \
@@ -161,21 +173,16 @@ FaultInjection::FaultInjection() {
   g_entries[i].replacement = replacement_of<k##fn>(&::fn); \
   ++i;
   TALVEX_FAULT_FUNCTIONS(TALVEX_FAULT_ENTRY)
-  const HMODULE self = ::GetModuleHandleW(nullptr);
   for (Entry& entry : g_entries) {
-    entry.slots = import_slots(self, entry.name);
-    if (entry.slots.empty()) continue;
-    entry.original = *entry.slots.front();
-    for (void** slot : entry.slots) write_slot(slot, entry.replacement);
+    entry.import.emplace(entry.name, entry.replacement);
+    entry.original = entry.import->original<void*>();
   }
 }
 
 FaultInjection::~FaultInjection() {
   disarm();
-  for (Entry& entry : g_entries) {
-    for (void** slot : entry.slots) write_slot(slot, entry.original);
-    entry.slots.clear();
-  }
+  for (Entry& entry : g_entries) entry.import.reset();
+  g_installed = false;
 }
 
 void FaultInjection::arm(std::vector<Fault> faults) {
@@ -189,7 +196,7 @@ void FaultInjection::arm(std::vector<Fault> faults) {
 
 void FaultInjection::disarm() { g_armed = false; }
 unsigned FaultInjection::calls() const { return g_calls; }
-const std::vector<std::string>& FaultInjection::failed() const { return g_failed; }
+const std::vector<std::string_view>& FaultInjection::failed() const { return g_failed; }
 const std::vector<FaultInjection::Call>& FaultInjection::trace() const { return g_trace; }
 
 ImportReplacement::ImportReplacement(const char* function, void* replacement)
@@ -205,9 +212,14 @@ ImportReplacement::~ImportReplacement() {
 
 bool FaultInjection::hooked(std::string_view function) const {
   for (const Entry& entry : g_entries) {
-    if (function == entry.name) return !entry.slots.empty();
+    if (function == entry.name) return entry.import && entry.import->found();
   }
   return false;
+}
+
+std::vector<std::string_view> FaultInjection::functions() {
+#define TALVEX_FAULT_NAME(fn, failure_value, usual_error) #fn,
+  return {TALVEX_FAULT_FUNCTIONS(TALVEX_FAULT_NAME)};
 }
 
 }  // namespace talvex::test

@@ -21,10 +21,12 @@ struct Fault {
   unsigned nth = 1;           // 1 for the first call counted
   DWORD error = 0;            // 0: the function's usual error (see the list in the .cpp)
   unsigned times = 1;         // how many calls from the n-th on fail
-  unsigned every = 1;         // of those, every one (1), every other one (2), ...
 };
-inline constexpr unsigned kEveryCall = 0xFFFFFFFF;
+// As `times`: the failure stays once it has started, as a full disk or a used-up handle table
+// does.
+inline constexpr unsigned kPersistent = 0xFFFFFFFF;
 
+// One per program: a second one would take the first one's hooks for the system's functions.
 class FaultInjection {
  public:
   FaultInjection();   // patches every listed function
@@ -46,9 +48,11 @@ class FaultInjection {
   };
   [[nodiscard]] const std::vector<Call>& trace() const;
   // The functions of the calls that were failed, in order.
-  [[nodiscard]] const std::vector<std::string>& failed() const;
+  [[nodiscard]] const std::vector<std::string_view>& failed() const;
   // Whether `function` was found in the import table (a function never imported is not).
   [[nodiscard]] bool hooked(std::string_view function) const;
+  // The functions that can be failed.
+  [[nodiscard]] static std::vector<std::string_view> functions();
 };
 
 // Points the running executable's kernel32 import slots of `function` at `replacement` while

@@ -61,6 +61,23 @@ inline std::optional<std::string> oracle_utf8(std::u16string_view units) {
 
 inline bool is_valid_utf8(std::string_view text) { return oracle_utf16(text).has_value(); }
 
+// Any bytes to UTF-16 by the oracle, each byte that starts no valid character replaced by
+// U+FFFD: at every position the one length (UTF-8 is prefix-free) that the C library takes as
+// a whole character, or none.
+inline std::u16string oracle_utf16_replacing(std::string_view bytes) {
+  std::u16string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    std::size_t length = 1;
+    std::optional<std::u16string> one;
+    for (; length <= 4 && i + length <= bytes.size() && !one; ++length) {
+      one = oracle_utf16(bytes.substr(i, length));
+    }
+    out += one ? *one : u"\uFFFD";
+    i += one ? length - 1 : 1;
+  }
+  return out;
+}
+
 // A failed property: abort, so the fuzzer keeps the input and reports it.
 inline void require(bool holds) {
   if (!holds) std::abort();

@@ -338,20 +338,6 @@ TEST(ChildProcessControl, TryWaitKillAndRelease) {
   TerminateProcess(watcher.get(), 0);
 }
 
-// How many handles this process holds. Windows keeps the count; Wine 8's count is a stub that
-// reads 0, so there every handle value of the table's first pages is probed (a small process's
-// handles all sit there).
-size_t open_handle_count() {
-  DWORD count = 0;
-  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
-  size_t probed = 0;
-  for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-    DWORD flags = 0;
-    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++probed;
-  }
-  return probed;
-}
-
 // Wine 8 now and then fails a process creation with ERROR_INTERNAL_ERROR, and that failed path
 // can leave handles of Wine's own behind. Such a start is retried, and counted, so that a
 // measurement it disturbed can be taken again; anywhere else the failure is the result.
@@ -386,11 +372,11 @@ TEST(LaunchHandles, NoHandleLeaksAfterHundredsOfLaunches) {
   round();  // first use may set up state that lives on (loader, heaps)
   for (int attempt = 1; attempt <= 3; ++attempt) {
     g_wine_start_failures = 0;
-    const size_t before = open_handle_count();
+    const size_t before = test::open_handle_count();
     ASSERT_GT(before, 0u);
     for (int i = 0; i < 60; ++i) round();
     if (g_wine_start_failures == 0) {
-      EXPECT_EQ(open_handle_count(), before);
+      EXPECT_EQ(test::open_handle_count(), before);
       return;
     }
     std::printf("attempt %d: Wine failed %d process starts; measuring again\n", attempt,

@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -37,6 +38,28 @@ ULONGLONG system_time_units() {
 bool running_under_wine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+size_t open_handle_count() {
+  DWORD count = 0;
+  if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
+  // The system gives out the lowest free handle value, so a handle opened since the last count
+  // sits in a gap or a few values past the highest seen then (a run holds only a few at once).
+  // The first count probes the table's first pages, where a small process's handles all sit;
+  // later ones probe only up to a wide margin past the highest value seen.
+  static ULONG_PTR highest = 0;
+  static ULONG_PTR reach = 0x10000;
+  constexpr ULONG_PTR kMargin = 64 * 4;
+  size_t probed = 0;
+  for (ULONG_PTR value = 4; value <= std::max(reach, highest + kMargin); value += 4) {
+    DWORD flags = 0;
+    if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) {
+      ++probed;
+      highest = std::max(highest, value);
+    }
+  }
+  reach = 0;
+  return probed;
 }
 
 TestDir::TestDir(std::wstring_view suffix) {

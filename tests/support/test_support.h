@@ -138,6 +138,10 @@ bool eventually(Pred pred, DWORD timeout_ms) {
 // True under Wine (its ntdll exports wine_get_version), where a few system behaviours differ.
 [[nodiscard]] bool running_under_wine();
 
+// How many handles this process holds: the system's count, or where that reads 0 (Wine), the
+// handle values that answer a harmless query. Cheap enough to take around every run.
+[[nodiscard]] size_t open_handle_count();
+
 // The absolute form of a path.
 [[nodiscard]] std::wstring full_path(const std::wstring& path);
 
