@@ -65,6 +65,8 @@ TEST_F(LogFaults, AnUnusableLogPathLeavesTheRunAndItsStatusAlone) {
             << (text ? std::to_string(log_messages(long_log).size()) + " lines written"
                      : std::string("no file"))
             << "\n";
+  // Wine has no path-length limit, so there every line must be there.
+  if (running_under_wine()) ASSERT_TRUE(text) << "no log at a path of " << long_log.size();
   if (text) {
     const Lines lines = log_messages(long_log);
     ASSERT_EQ(lines.size(), 9u);
