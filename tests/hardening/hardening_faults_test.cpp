@@ -66,7 +66,9 @@ TEST_F(LogFaults, AnUnusableLogPathLeavesTheRunAndItsStatusAlone) {
                      : std::string("no file"))
             << "\n";
   // Wine has no path-length limit, so there every line must be there.
-  if (running_under_wine()) ASSERT_TRUE(text) << "no log at a path of " << long_log.size();
+  if (running_under_wine()) {
+    ASSERT_TRUE(text) << "no log at a path of " << long_log.size();
+  }
   if (text) {
     const Lines lines = log_messages(long_log);
     ASSERT_EQ(lines.size(), 9u);
