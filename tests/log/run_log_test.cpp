@@ -211,10 +211,10 @@ TEST(LogLine, TwoConcurrentWriters) {
               kept, lines.torn, 100.0 * static_cast<double>(2000 - kept) / 2000.0);
   RecordProperty("intact_lines", static_cast<int>(kept));
   if (test::running_under_wine()) {
-    // Wine 8 does not make FILE_APPEND_DATA writes from two processes atomic: up to about half
-    // a percent of such lines are lost or spliced there, on a busy machine too; 3 % is allowed.
-    // Windows loses none.
-    EXPECT_GE(kept, 1940u);
+    // Wine does not make FILE_APPEND_DATA writes from two processes atomic: Wine 8 loses or
+    // splices up to about half a percent of such lines, Wine 10 was seen at 3.5 %; 10 % is
+    // allowed, which still fails a writer that loses whole batches. Windows loses none.
+    EXPECT_GE(kept, 1800u);
   } else {
     EXPECT_EQ(kept, 2000u);
   }
