@@ -9,14 +9,10 @@
 # and TalvexUpdater_VERSION, from the version file beside this one.
 get_filename_component(_talvex_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 
+# The handover library and the imported executable, as the package's handover folder defines them.
 if(NOT TARGET TalvexUpdater::handover)
   include("${_talvex_prefix}/examples/handover/handover.cmake")
 endif()
 
 set(TalvexUpdater_EXECUTABLE "${_talvex_prefix}/bin/talvex-updater.exe")
-if(NOT TARGET TalvexUpdater::updater)
-  add_executable(TalvexUpdater::updater IMPORTED)
-  set_target_properties(TalvexUpdater::updater PROPERTIES
-    IMPORTED_LOCATION "${TalvexUpdater_EXECUTABLE}")
-endif()
 unset(_talvex_prefix)

@@ -15,3 +15,15 @@ unset(talvex_handover_sources)
 add_library(TalvexUpdater::handover ALIAS talvex_handover)
 target_include_directories(talvex_handover PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_compile_features(talvex_handover PUBLIC cxx_std_17)
+
+# TalvexUpdater::updater: the package's talvex-updater.exe, which it keeps in bin/ two levels up,
+# as an imported executable, for the install rule that puts it beside the application. Defined
+# here once for both ways in; inside talvex-updater's own build the name is instead an alias of
+# the target that builds it.
+get_filename_component(_talvex_updater_exe ${CMAKE_CURRENT_LIST_DIR}/../../bin/talvex-updater.exe
+                       ABSOLUTE)
+if(NOT TARGET TalvexUpdater::updater AND EXISTS ${_talvex_updater_exe})
+  add_executable(TalvexUpdater::updater IMPORTED GLOBAL)
+  set_target_properties(TalvexUpdater::updater PROPERTIES IMPORTED_LOCATION ${_talvex_updater_exe})
+endif()
+unset(_talvex_updater_exe)
