@@ -7,7 +7,7 @@
 #   TALVEX_BENCH_RUNS=<n>       runs per figure (the 30-second wait takes at most 3)
 #
 # Every figure is the median of its runs. The measuring is done by bench_runner.exe (built from
-# tools/bench, and only here), a Windows parent that starts the updater with its standard streams
+# tools/bench), a Windows parent that starts the updater with its standard streams
 # on NUL and samples it while it runs;
 # stub.exe copies stand in for the installer, the application and ie4uinit.exe and record their
 # own lifetimes. Everything runs in a private prefix and scratch directory under the build tree,
@@ -22,10 +22,7 @@ runs=${TALVEX_BENCH_RUNS:-5}
 work=$build/bench
 scratch=$work/scratch
 
-fail() {
-  printf 'bench: %s\n' "$*" >&2
-  exit 1
-}
+. scripts/lib.sh
 [[ $runs =~ ^[1-9][0-9]*$ ]] || fail "TALVEX_BENCH_RUNS must be a positive number"
 wait_runs=$((runs < 3 ? runs : 3))
 winpath() { # the Windows path (through Wine's Z: drive) of a Unix path
@@ -36,30 +33,12 @@ winpath() { # the Windows path (through Wine's Z: drive) of a Unix path
 
 echo "== packages and build ($build)"
 scripts/install-deps.sh
-mkdir -p "$work"
-{
-  cmake --preset release -B "$build" &&
-    cmake --build "$build" --target talvex-updater stub bench_runner bench_trivial
-} >"$work/build.log" 2>&1 || {
-  tail -n 40 "$work/build.log"
-  fail "build failed (whole output in $work/build.log)"
-}
+build_quietly "$work/build.log" release "$build" talvex-updater stub bench_runner bench_trivial
 bin=$build/bin
 
-# A prefix of our own. Wine programs write to files, never to a pipe: every Wine process would
-# hold the pipe open and keep its reader waiting.
-. "$root/tests/wine/wine-env.sh" "$work/wineprefix"
-stop_prefix() { timeout 30 wineserver -k >/dev/null 2>&1 </dev/null || true; }
-trap stop_prefix EXIT
-stop_prefix
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "== creating the Wine prefix $WINEPREFIX (once)"
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  timeout 180 wineboot -i >"$work/wineboot.log" 2>&1 </dev/null || fail "wineboot failed"
-fi
-wineserver -p >/dev/null 2>&1 </dev/null || true
-timeout 60 wine cmd /c exit 0 >/dev/null 2>&1 </dev/null || true
+# A prefix of our own, set up as the tests' is. Wine programs write to files, never to a pipe:
+# every Wine process would hold the pipe open and keep its reader waiting.
+use_wine_prefix "$work/wineprefix" "$bin"
 
 # The scene: the updater in a directory of its own with the stand-in ie4uinit.exe beside it (bare
 # names are looked up there first), installers that exit 0 or 1 at once, an application that
@@ -183,39 +162,46 @@ wait_cpu=$(for i in $(seq "$wait_runs"); do
       "$scratch/out/wait-$i.txt"
   fi
 done | median)
-x86_64-w64-mingw32-strip -o "$scratch/stripped.exe" "$bin/talvex-updater.exe"
-size_kib=$(awk -v b="$(stat -c %s "$scratch/stripped.exe")" 'BEGIN { printf "%.1f", b / 1024 }')
 ws_updater=$(each good-update peak_ws_kib | median)
 ws_trivial=$(each trivial peak_ws_kib | median)
-ws_delta=$(awk -v u="$ws_updater" -v t="$ws_trivial" \
-  'BEGIN { if (u == "n/a" || t == "n/a") print "n/a"; else printf "%.1f", u - t }')
-
 verdicts=()
 row() { # <figure> <value> <unit> <budget> <limit>
   local verdict
   verdict=$(awk -v v="$2" -v l="$5" \
     'BEGIN { print (v == "n/a" || l == "n/a") ? "n/a" : (v + 0 <= l + 0) ? "yes" : "NO" }')
   verdicts+=("$verdict")
-  printf '%-50s %10s %-4s %-14s %s\n' "$1" "$2" "$3" "$4" "$verdict"
+  printf '%-50s %10s %-4s %-18s %s\n' "$1" "$2" "$3" "$4" "$verdict"
 }
-echo
-printf '%-50s %10s %-4s %-14s %s\n' "figure (median)" "value" "" "budget" "within"
-row "CPU time of a complete update" "$cpu_update" ms "<= 30 ms" 30
-# The time beyond the waits is process starts above all (the updater's own and its four
-# children's), which a busy machine slows down for every program alike; so its budget is five
-# starts of the trivial program measured in this same run, not a fixed figure.
+times_trivial() { # <factor> <figure of the trivial program>: the budget, or n/a without a figure
+  awk -v f="$1" -v t="$2" 'BEGIN { print (t == "n/a") ? "n/a" : f * t }'
+}
+# A busy machine slows every program alike, and Wine's own cost of a process (loading, mapping,
+# its server's replies) is most of what is measured, so the time and memory budgets are multiples
+# of the trivial program's figures measured in this same run, never fixed figures.
+#  - Wall time beyond the waits: process starts above all (the updater's own and its four
+#    children's): five starts of the trivial program.
+#  - CPU of a complete update: its own start, the log and the four children's starts, which a
+#    parent pays part of: two and a half trivial programs.
+#  - CPU in the 30-second wait: its sixty probes together cost less than one program's start.
+#  - Peak working set: a quarter more than a program that does nothing.
+# The size budget is the one the build's shape check holds the shipped executable to.
 trivial_wall=$(each trivial wall_ms | median)
-excess_limit=$(awk -v t="$trivial_wall" 'BEGIN { print (t == "n/a") ? "n/a" : 5 * t }')
-row "wall time beyond mandated waits and lifetimes" "$excess" ms "<= 5 x trivial" "$excess_limit"
+trivial_cpu=$(each trivial cpu_ms | median)
+size_budget=$(sed -n 's/^TALVEX_MAX_EXE_BYTES:STRING=//p' "$build/CMakeCache.txt")
+size=$(stat -c %s "$bin/talvex-updater.exe")
+echo
+printf '%-50s %10s %-4s %-18s %s\n' "figure (median)" "value" "" "budget" "within"
+row "CPU time of a complete update" "$cpu_update" ms "<= 2.5 x trivial" "$(times_trivial 2.5 "$trivial_cpu")"
+row "wall time beyond mandated waits and lifetimes" "$excess" ms "<= 5 x trivial" \
+  "$(times_trivial 5 "$trivial_wall")"
 row "application exit to detection (upper bound)" "$detect" ms "<= 550 ms" 550
 row "  the same, worst run" "${detect_worst:-n/a}" ms "<= 550 ms" 550
-row "CPU time in a 30-second wait" "$wait_cpu" ms "<= 50 ms" 50
-row "stripped executable" "$size_kib" KiB "<= 200 KiB" 200
-row "peak working set above the trivial program's" "$ws_delta" KiB "<= 2048 KiB" 2048
+row "CPU time in a 30-second wait" "$wait_cpu" ms "<= 1 x trivial" "$(times_trivial 1 "$trivial_cpu")"
+row "executable as shipped (stripped)" "$size" B "<= $size_budget" "${size_budget:-n/a}"
+row "peak working set" "$ws_updater" KiB "<= 1.25 x trivial" "$(times_trivial 1.25 "$ws_trivial")"
 echo
 echo "reference: peak working set $ws_updater KiB (updater), $ws_trivial KiB (trivial program);" \
-  "trivial program CPU $(each trivial cpu_ms | median) ms, start to reaped $trivial_wall ms" \
-  "(the wall-time budget: $excess_limit ms)"
+  "trivial program CPU $trivial_cpu ms, start to reaped $trivial_wall ms"
 echo "reference: complete update wall $(each good-update wall_ms | median) ms, installer stub" \
   "lifetime $(each good-update installer_lifetime_ms | median) ms, two ie4uinit runs" \
   "$(each good-update ie4uinit_lifetime_ms | median) ms; poll quantum taken off in" \

@@ -20,6 +20,7 @@
 # Exit status: 0 when every test passed and the markers are well formed, 1 otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/lib.sh
 root=$PWD
 build=$root/build/coverage
 gcov=x86_64-w64-mingw32-gcov-posix
@@ -27,13 +28,7 @@ status=0
 
 if [ -z "${TALVEX_COVERAGE_REPORT_ONLY:-}" ]; then
   scripts/install-deps.sh >&2
-  {
-    cmake --preset coverage && cmake --build --preset coverage
-  } >"$root/build/coverage-build.log" 2>&1 || {
-    tail -n 40 "$root/build/coverage-build.log" >&2
-    echo "coverage: build failed (whole output in build/coverage-build.log)" >&2
-    exit 1
-  }
+  build_quietly "$root/build/coverage-build.log" coverage "$build"
   # Counters accumulate across runs: start from zero.
   find "$build" -name '*.gcda' -delete
   ctest --preset coverage -j "$(nproc)" -E '^(build|lint)\.' >"$build/ctest.log" 2>&1 || {

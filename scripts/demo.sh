@@ -16,10 +16,7 @@ demo=$build/demo
 mkdir -p "$demo"
 
 say() { printf '\n== %s\n' "$*"; }
-fail() {
-  printf '\ndemo: %s\n' "$*" >&2
-  exit 1
-}
+. scripts/lib.sh
 
 # Every wait below is bounded: a Wine program that hangs must not hang the demo.
 # Wine programs write to files, never to a pipe: every Wine process (the detached updater and
@@ -32,35 +29,13 @@ run_wine() {  # run_wine <seconds> <output file> <program> [args...]
 
 say "Packages and build"
 scripts/install-deps.sh
-{
-  cmake --preset release -B "$build" &&
-    cmake --build "$build" --target talvex-updater talvex-demo-app-v1 \
-      talvex-demo-app-v2 talvex-demo-setup-v1 talvex-demo-setup-v2
-} >"$demo/build.log" 2>&1 || {
-  tail -n 40 "$demo/build.log"
-  fail "build failed (whole output in $demo/build.log)"
-}
+build_quietly "$demo/build.log" release "$build" talvex-updater talvex-demo-app-v1 \
+  talvex-demo-app-v2 talvex-demo-setup-v1 talvex-demo-setup-v2
 echo "built $build/bin/talvex-updater.exe and $build/installers/demo-setup-v{1,2}.exe"
 
-# A prefix of our own, never the user's ~/.wine.
-. "$root/tests/wine/wine-env.sh" "$demo/wineprefix"
-stop_prefix() { wineserver -k >/dev/null 2>&1 </dev/null || true; }
-trap stop_prefix EXIT
-stop_prefix  # anything left from an earlier run
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  say "Creating the Wine prefix $WINEPREFIX (once)"
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  timeout 180 wineboot -i >"$demo/wineboot.log" 2>&1 </dev/null || {
-    cat "$demo/wineboot.log"
-    fail "wineboot failed"
-  }
-fi
-# The updater supports Windows 10 and later; a new Wine 8 prefix reports Windows 7.
-wine reg add 'HKCU\Software\Wine' /v Version /d win10 /f >"$demo/winver.log" 2>&1 </dev/null ||
-  { cat "$demo/winver.log"; fail "could not set the prefix's Windows version"; }
-# A persistent server keeps the prefix warm between the steps (one may already be running).
-wineserver -p >/dev/null 2>&1 </dev/null || true
+# A prefix of our own, set up as the tests' is; a persistent server keeps it warm between the
+# steps.
+use_wine_prefix "$demo/wineprefix" "$build/bin"
 
 # Process ids (Unix side) of the Wine processes of *this* prefix whose command line starts with
 # the given Windows image path; other developers' Wine processes are left out.

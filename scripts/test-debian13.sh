@@ -35,10 +35,7 @@ esac
 
 step="starting"
 trap 'status=$?; [ $status -eq 0 ] || echo "test-debian13: FAILED (status $status) while $step" >&2' EXIT
-fail() {
-  echo "test-debian13: $*" >&2
-  exit 1
-}
+. scripts/lib.sh
 elapsed() { echo "test-debian13: $1 after $((SECONDS - started)) s"; }
 started=$SECONDS
 
