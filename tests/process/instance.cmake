@@ -1,10 +1,8 @@
-# Running-instance check, relaunch, and the existence check the relaunch relies on.
-talvex_add_gtest(process_file_check_test SOURCES file_check_test.cpp USES talvex_base_win)
-
-# Tests that start applications and scan the process list hold the scan lock, so that no other
-# test's stub copies come and go under them.
+# Running-instance check, relaunch, and the existence check the relaunch relies on. Tests that
+# start applications and scan the process list hold the scan lock, so that no other test's stub
+# copies come and go under them.
 talvex_add_gtest(process_instance_test
-  SOURCES instance_test.cpp relaunch_test.cpp
+  SOURCES instance_test.cpp relaunch_test.cpp file_check_test.cpp
   USES talvex_process_win
   LOCKS process_scan)
 target_link_libraries(process_instance_test PRIVATE shell32)

@@ -1,6 +1,7 @@
 // Finding a running instance of the application by its image path, on real processes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -16,81 +17,55 @@ using test::TestDir;
 // ASCII letters of `path` in the opposite case (the test's own directory part is ASCII).
 std::wstring swap_ascii_case(std::wstring path) {
   for (wchar_t& c : path) {
-    if (c >= L'a' && c <= L'z') {
-      c = static_cast<wchar_t>(c - 32);
-    } else if (c >= L'A' && c <= L'Z') {
-      c = static_cast<wchar_t>(c + 32);
-    }
+    if ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z')) c ^= 0x20;
   }
   return path;
 }
 
-// A stub copy that runs until killed, in a directory with mixed-case and Greek names.
-class RunningApp : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(test::make_dirs(app_dir_));
-    ASSERT_TRUE(test::make_stub(app_, "forever\n"));
-  }
-  void TearDown() override { test::kill_all(app_); }
-
-  void start() {
-    auto spawned = test::spawn(app_, test::quote_arg(app_));
+// A stub copy that runs until killed, in a directory with mixed-case and Greek names, seen
+// through the process list before it starts, while one and then two instances run, and after.
+TEST(RunningApp, MatchesTheAbsolutePathInAnyLetterCaseAndNothingElse) {
+  TestDir dir;
+  const std::wstring app_dir = dir.file(L"MiXeD Case\\Ωμέγα ΣΟΦΟΣ");
+  const std::wstring app = app_dir + L"\\App.exe";
+  // The same path in the other letter case throughout: "σοφοΣ" ends in a capital sigma, whose
+  // final form matches what "ΣΟΦΟΣ" lower-cases to.
+  const std::wstring other_case =
+      swap_ascii_case(dir.path()) + L"\\mIxEd cASE\\ΩΜΈΓΑ σοφοΣ\\aPP.eXe";
+  ASSERT_TRUE(test::make_dirs(app_dir));
+  ASSERT_TRUE(test::make_stub(app, "forever\n"));
+  const test::AtEnd stop([&] { test::kill_all(app); });
+  auto start = [&] {
+    auto spawned = test::spawn(app, test::quote_arg(app));
     ASSERT_TRUE(spawned);
     const DWORD pid = spawned->pid;
     ASSERT_TRUE(test::eventually(
-        [&] {
-          for (DWORD running : test::pids_running(app_)) {
-            if (running == pid) return true;
-          }
-          return false;
-        },
-        10000));
-  }
+        [&] { return std::ranges::count(test::pids_running(app), pid) > 0; }, 10000));
+  };
+  EXPECT_FALSE(is_app_running(app));
 
-  TestDir dir_;
-  const std::wstring app_dir_ = dir_.file(L"MiXeD Case\\Ωμέγα ΣΟΦΟΣ");
-  const std::wstring app_ = app_dir_ + L"\\App.exe";
-  // The same path in the other letter case throughout: "σοφοΣ" ends in a capital sigma, whose
-  // final form matches what "ΣΟΦΟΣ" lower-cases to.
-  const std::wstring app_other_case_ =
-      swap_ascii_case(dir_.path()) + L"\\mIxEd cASE\\ΩΜΈΓΑ σοφοΣ\\aPP.eXe";
-};
-
-TEST_F(RunningApp, MatchesTheAbsolutePathInAnyLetterCaseAndWithTheVerbatimPrefix) {
   start();
-  EXPECT_TRUE(is_app_running(app_));
-  EXPECT_TRUE(is_app_running(app_other_case_));
-  EXPECT_TRUE(is_app_running(L"\\\\?\\" + app_other_case_));
-}
-
-TEST_F(RunningApp, NeverMatchesARelativePathOrAnotherFile) {
-  start();
+  ASSERT_FALSE(HasFatalFailure());
+  EXPECT_TRUE(is_app_running(app));
+  EXPECT_TRUE(is_app_running(other_case));
+  EXPECT_TRUE(is_app_running(L"\\\\?\\" + other_case));
   EXPECT_FALSE(is_app_running(L"App.exe"));
   EXPECT_FALSE(is_app_running(L"MiXeD Case\\Ωμέγα ΣΟΦΟΣ\\App.exe"));
   // The "\\?\" form is not normalised any further.
-  EXPECT_FALSE(is_app_running(L"\\\\?\\" + dir_.path() + L"\\MiXeD Case\\.\\Ωμέγα ΣΟΦΟΣ\\App.exe"));
-  EXPECT_FALSE(is_app_running(app_dir_ + L"\\App2.exe"));
-  EXPECT_FALSE(is_app_running(app_dir_));
+  EXPECT_FALSE(is_app_running(L"\\\\?\\" + dir.path() + L"\\MiXeD Case\\.\\Ωμέγα ΣΟΦΟΣ\\App.exe"));
+  EXPECT_FALSE(is_app_running(app_dir + L"\\App2.exe"));
+  EXPECT_FALSE(is_app_running(app_dir));
   EXPECT_FALSE(is_app_running(L""));
   // A path that differs only by a medial where the image has a final sigma names another file.
-  EXPECT_FALSE(is_app_running(dir_.file(L"MiXeD Case\\Ωμέγα ΣΟΦΟσ\\App.exe")));
-}
+  EXPECT_FALSE(is_app_running(dir.file(L"MiXeD Case\\Ωμέγα ΣΟΦΟσ\\App.exe")));
 
-TEST_F(RunningApp, FindsEitherOfTwoInstances) {
   start();
-  start();
-  ASSERT_EQ(test::pids_running(app_).size(), 2u);
-  EXPECT_TRUE(is_app_running(app_other_case_));
-}
+  ASSERT_EQ(test::pids_running(app).size(), 2u);
+  EXPECT_TRUE(is_app_running(other_case));
 
-TEST_F(RunningApp, FindsNothingWhenTheAppDoesNotRunOrHasEnded) {
-  EXPECT_FALSE(is_app_running(app_));
-  start();
-  ASSERT_TRUE(is_app_running(app_));
-  test::kill_all(app_);
+  test::kill_all(app);
   // An ended process can linger in the list for a moment (Wine keeps its pid openable briefly).
-  EXPECT_TRUE(test::eventually([&] { return !is_app_running(app_); }, 5000));
+  EXPECT_TRUE(test::eventually([&] { return !is_app_running(app); }, 5000));
 }
 
 // Started by long_image_path.sh, which runs an application from a directory so deep that its

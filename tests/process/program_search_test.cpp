@@ -21,19 +21,6 @@ std::wstring system_text(UINT (*get)(LPWSTR, UINT)) {
   return std::wstring(buffer, get(buffer, MAX_PATH));
 }
 
-// Deletes a stub and its script when the test ends, whatever happened.
-struct PlacedStub {
-  std::wstring exe;
-  explicit PlacedStub(std::wstring path, int exit_code) : exe(std::move(path)) {
-    EXPECT_TRUE(test::make_stub(exe, "exit " + std::to_string(exit_code) + "\n"));
-  }
-  ~PlacedStub() { remove(); }
-  void remove() {
-    DeleteFileW(exe.c_str());
-    DeleteFileW((exe.substr(0, exe.size() - 4) + L".stub").c_str());
-  }
-};
-
 TEST(ProgramSearch, BareNameTakesTheFirstSearchedDirectoryAndNeverTheCurrentOne) {
   TestDir dir;
   const std::wstring quoted_dir = dir.file(L"a;b");  // needs PATH's quote rule
@@ -50,35 +37,35 @@ TEST(ProgramSearch, BareNameTakesTheFirstSearchedDirectoryAndNeverTheCurrentOne)
   }
   places.emplace_back(quoted_dir, 14);
   places.emplace_back(path_dir, 15);
-  std::vector<std::unique_ptr<PlacedStub>> stubs;
+  places.emplace_back(dir.path(), 16);  // the current directory
+  std::vector<std::wstring> stubs;
+  const test::AtEnd remove([&] {
+    for (const std::wstring& stub : stubs) test::remove_stand_in(stub);
+  });
   for (const auto& [directory, code] : places) {
-    stubs.push_back(std::make_unique<PlacedStub>(directory + L"\\" + exe, code));
+    stubs.push_back(directory + L"\\" + exe);
+    ASSERT_TRUE(test::make_stub(stubs.back(), "exit " + std::to_string(code) + "\n"));
   }
-  PlacedStub in_current_dir(dir.file(exe), 16);
 
-  wchar_t saved_dir[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, saved_dir);
   std::wstring saved_path(32768, L'\0');
   saved_path.resize(GetEnvironmentVariableW(L"PATH", saved_path.data(), 32768));
-  ASSERT_TRUE(SetCurrentDirectoryW(dir.path().c_str()));
+  const test::AtEnd restore([&] { SetEnvironmentVariableW(L"PATH", saved_path.c_str()); });
+  const auto in = test::in_directory(dir.path());
   // "." names the current directory and must be skipped like any relative entry.
   const std::wstring path = L".;\"" + quoted_dir + L"\";;" + path_dir + L"\\";
   SetEnvironmentVariableW(L"PATH", path.c_str());
 
-  for (size_t i = 0; i < places.size(); ++i) {
+  for (size_t i = 0; i + 1 < places.size(); ++i) {  // all but the current directory
     const int expected = places[i].second;
     Result<DWORD> code = run_to_exit(spec(name));
     EXPECT_TRUE(code.ok() && code.value() == static_cast<DWORD>(expected)) << expected;
-    stubs[i]->remove();
+    test::remove_stand_in(stubs[i]);
   }
   Result<DWORD> only_in_current_dir = run_to_exit(spec(exe));
   EXPECT_EQ(only_in_current_dir.ok() ? Error{} : only_in_current_dir.error(),
             Error::fixed(Error::Kind::kProgramNotFound));
   // Spelled as a relative path it is the caller's explicit choice and does run.
   EXPECT_EQ(run_to_exit(spec(L".\\" + name)).value(), 16u);
-
-  SetEnvironmentVariableW(L"PATH", saved_path.c_str());
-  SetCurrentDirectoryW(saved_dir);
 }
 
 }  // namespace

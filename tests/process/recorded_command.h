@@ -13,23 +13,15 @@
 
 namespace talvex::test {
 
-inline std::vector<std::wstring> split_command_line(const std::string& utf8_line) {
-  std::vector<std::wstring> arguments;
-  const std::wstring line = wide(to_utf16(utf8_line));
-  int count = 0;
-  wchar_t** argv = ::CommandLineToArgvW(line.c_str(), &count);
-  if (argv == nullptr) return arguments;
-  for (int i = 0; i < count; ++i) arguments.emplace_back(argv[i]);
-  ::LocalFree(argv);
-  return arguments;
-}
-
 // Every recorded run, in order, as its argument vector (argv[0] included).
 inline std::vector<std::vector<std::wstring>> recorded_runs(const std::wstring& record_file) {
   std::vector<std::vector<std::wstring>> runs;
-  const auto text = read_file(record_file);
-  if (!text) return runs;
-  for (const std::string& line : split_lines(*text)) runs.push_back(split_command_line(line));
+  for (const std::string& line : split_lines(read_file(record_file).value_or(""))) {
+    int count = 0;
+    wchar_t** argv = ::CommandLineToArgvW(wide(to_utf16(line)).c_str(), &count);
+    runs.emplace_back(argv, argv == nullptr ? argv : argv + count);
+    ::LocalFree(argv);
+  }
   return runs;
 }
 

@@ -20,32 +20,6 @@ using Lines = std::vector<std::string>;
 
 constexpr char kMissing[] = "ERROR: app exe missing, cannot relaunch";
 
-class CurrentDirectory {
- public:
-  explicit CurrentDirectory(const std::wstring& path) : saved_(test::full_path(L".")) {
-    EXPECT_TRUE(SetCurrentDirectoryW(path.c_str()));
-  }
-  ~CurrentDirectory() { SetCurrentDirectoryW(saved_.c_str()); }
-  CurrentDirectory(const CurrentDirectory&) = delete;
-  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
-
- private:
-  std::wstring saved_;
-};
-
-// Runs `cleanup` when the test ends, however it ends.
-template <typename F>
-class AtEnd {
- public:
-  explicit AtEnd(F cleanup) : cleanup_(cleanup) {}
-  ~AtEnd() { cleanup_(); }
-  AtEnd(const AtEnd&) = delete;
-  AtEnd& operator=(const AtEnd&) = delete;
-
- private:
-  F cleanup_;
-};
-
 TEST(RelaunchApp, StartsTheAppDetachedWithoutArgumentsAndLogsThePathAsGiven) {
   TestDir dir;
   const std::wstring record = dir.file(L"record.txt");
@@ -57,7 +31,7 @@ TEST(RelaunchApp, StartsTheAppDetachedWithoutArgumentsAndLogsThePathAsGiven) {
   const RunLog log(test::u16(dir.file(L"run.log")));
   // The image path as the process list shows it: the absolute form of the path it was started by.
   const std::wstring image = test::full_path(given);
-  const AtEnd stop([&] { test::kill_all(image); });
+  const test::AtEnd stop([&] { test::kill_all(image); });
 
   const ULONGLONG before = GetTickCount64();
   relaunch_app(given, log);
@@ -78,37 +52,38 @@ TEST(RelaunchApp, StartsAnAppAtAPathOfMoreThan260Units) {
   if (test::running_under_wine()) GTEST_SKIP() << "Wine cannot start programs at long paths";
   TestDir dir;
   std::wstring deep = dir.path();
-  std::vector<std::wstring> levels;  // in their verbatim form, which the test's own calls need
-  while (deep.size() < MAX_PATH) {
-    deep += L"\\" + std::wstring(60, L'd');
-    levels.push_back(L"\\\\?\\" + deep);
-    ASSERT_TRUE(CreateDirectoryW(levels.back().c_str(), nullptr) ||
-                GetLastError() == ERROR_ALREADY_EXISTS);
-  }
+  while (deep.size() < MAX_PATH) deep += L"\\" + std::wstring(60, L'd');
   const std::wstring app = deep + L"\\App.exe";
-  const std::wstring verbatim_app = L"\\\\?\\" + app;
-  const AtEnd remove([&] {
+  // The test's own calls need the verbatim form at this length.
+  const std::wstring verbatim_top = L"\\\\?\\" + dir.file(std::wstring(60, L'd'));
+  const test::AtEnd remove([&] {
     // The stub has no script, so it exits at once; its file can be deleted once it has.
     test::eventually(
-        [&] { return DeleteFileW(verbatim_app.c_str()) || !test::file_exists(verbatim_app); },
+        [&] {
+          test::remove_tree(verbatim_top);
+          return !test::file_exists(verbatim_top);
+        },
         5000);
-    for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
-      RemoveDirectoryW(level->c_str());
-    }
   });
-  ASSERT_TRUE(test::copy_file(test::bin_file(L"stub.exe"), verbatim_app));
+  ASSERT_TRUE(test::make_dirs(L"\\\\?\\" + deep));
+  ASSERT_TRUE(test::copy_file(test::bin_file(L"stub.exe"), L"\\\\?\\" + app));
   const RunLog log(test::u16(dir.file(L"run.log")));
   relaunch_app(app, log);
   EXPECT_EQ(test::log_messages(dir.file(L"run.log")), Lines{"relaunched " + to_utf8(app)});
 }
 
-// Nothing that fails the existence check is started; the next test shows that a bare name
-// would otherwise have been found by the program search.
-TEST(RelaunchApp, ReportsUnusablePathsAsMissing) {
+// Nothing that fails the existence check is started, not even a bare name the program search
+// would find beside the updater; and a bare name that passes it, because it lies in the current
+// directory, is still not found, since the search never looks there.
+TEST(RelaunchApp, StartsNothingThatFailsTheExistenceCheckOrTheSearch) {
   TestDir dir;
   ASSERT_TRUE(test::make_dirs(dir.file(L"Folder.exe")));
   std::wstring too_long = dir.path();
   while (too_long.size() <= MAX_PATH) too_long += L"\\" + std::wstring(50, L'x');
+  const std::wstring record = dir.file(L"record.txt");
+  const std::string records = "record " + to_utf8(record) + "\n";
+  const test::StandIn beside(L"talvex-relaunch-searched.exe", records);
+  ASSERT_TRUE(test::make_stub(dir.file(L"talvex-relaunch-bare.exe"), records));
   const std::vector<std::wstring> paths = {
       L"",
       dir.file(L"Missing.exe"),
@@ -116,49 +91,19 @@ TEST(RelaunchApp, ReportsUnusablePathsAsMissing) {
       too_long + L"\\App.exe",
       dir.file(std::wstring(L"App") + static_cast<wchar_t>(0xD800) + L".exe"),
       dir.file(L"App.exe") + std::wstring(1, L'\0') + L"x",
+      L"talvex-relaunch-searched.exe",  // only beside the updater
+      L"talvex-relaunch-bare.exe",      // only in the current directory
   };
   const RunLog log(test::u16(dir.file(L"run.log")));
-  for (const std::wstring& path : paths) relaunch_app(path, log);
-  EXPECT_EQ(test::log_messages(dir.file(L"run.log")), Lines(paths.size(), kMissing));
-}
-
-TEST(RelaunchApp, ChecksExistenceAgainstTheCurrentDirectoryNotTheProgramSearch) {
-  TestDir dir;
-  TestDir cwd(L".cwd");
-  // Present beside the updater (the first place the program search looks), absent from the
-  // current directory.
-  const std::wstring name = L"talvex-relaunch-searched.exe";
-  const std::wstring beside = test::bin_file(name);
-  const std::wstring record = dir.file(L"record.txt");
-  const AtEnd remove([&] {
-    DeleteFileW(beside.c_str());
-    DeleteFileW((beside.substr(0, beside.size() - 4) + L".stub").c_str());
-  });
-  ASSERT_TRUE(test::make_stub(beside, "record " + to_utf8(record) + "\n"));
-  const RunLog log(test::u16(dir.file(L"run.log")));
   {
-    CurrentDirectory in(cwd.path());
-    relaunch_app(name, log);
+    const auto in = test::in_directory(dir.path());
+    for (const std::wstring& path : paths) relaunch_app(path, log);
   }
+  Lines expected(paths.size() - 1, kMissing);
+  expected.push_back("ERROR: relaunch failed: program not found");
+  EXPECT_EQ(test::log_messages(dir.file(L"run.log")), expected);
   Sleep(500);
-  EXPECT_FALSE(test::file_exists(record)) << "started although the existence check failed";
-  EXPECT_EQ(test::log_messages(dir.file(L"run.log")), Lines{kMissing});
-}
-
-TEST(RelaunchApp, BareNameOnlyInTheCurrentDirectoryIsNotFound) {
-  TestDir dir;
-  const std::wstring name = L"talvex-relaunch-bare.exe";
-  const std::wstring record = dir.file(L"record.txt");
-  ASSERT_TRUE(test::make_stub(dir.file(name), "record " + to_utf8(record) + "\n"));
-  const RunLog log(test::u16(dir.file(L"run.log")));
-  {
-    CurrentDirectory in(dir.path());
-    relaunch_app(name, log);
-  }
-  EXPECT_EQ(test::log_messages(dir.file(L"run.log")),
-            Lines{"ERROR: relaunch failed: program not found"});
-  Sleep(300);
-  EXPECT_FALSE(test::file_exists(record));
+  EXPECT_FALSE(test::file_exists(record)) << "a stub was started";
 }
 
 TEST(RelaunchApp, ReportsTheSystemErrorWhenTheFileCannotBeStarted) {

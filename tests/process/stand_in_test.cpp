@@ -20,41 +20,33 @@ using test::remove_stand_in;
 using test::StandIn;
 using test::TestDir;
 
-std::vector<std::wstring> arguments_of(const std::vector<std::wstring>& run) {
-  return run.empty() ? run : std::vector<std::wstring>(run.begin() + 1, run.end());
-}
+using Runs = std::vector<std::vector<std::wstring>>;
 
 class StandInTest : public ::testing::Test {
  protected:
   std::vector<std::string> messages() const { return test::log_messages(dir_.file(L"run.log")); }
   std::string record_verb() const { return "record " + to_utf8(dir_.file(L"record.txt")); }
-  std::vector<std::vector<std::wstring>> runs() const {
-    return test::recorded_runs(dir_.file(L"record.txt"));
+  // The arguments of each recorded run, the program name left out.
+  Runs arguments() const {
+    Runs all;
+    for (auto& run : test::recorded_runs(dir_.file(L"record.txt"))) {
+      all.emplace_back(run.empty() ? run.end() : run.begin() + 1, run.end());
+    }
+    return all;
   }
 
   TestDir dir_;
   RunLog log_{test::u16(dir_.file(L"run.log"))};
 };
 
-TEST_F(StandInTest, IconRefreshRunsClearThenShowOneAfterTheOther) {
-  // Two records per run: overlapping runs would interleave them.
-  StandIn utility(L"ie4uinit.exe", record_verb() + "\nsleep 200\n" + record_verb() + "\nexit 0");
+// A failing first step does not stop the second; two records per run: overlapping runs would
+// interleave them.
+TEST_F(StandInTest, IconRefreshRunsClearThenShowOneAfterTheOtherAndLogsEachOutcome) {
+  StandIn utility(L"ie4uinit.exe",
+                  record_verb() + "\nsleep 200\n" + record_verb() + "\nexit 0x80070005");
   refresh_icon_cache(log_);
-
-  const auto recorded = runs();
-  ASSERT_EQ(recorded.size(), 4u);
-  EXPECT_EQ(arguments_of(recorded[0]), std::vector<std::wstring>{L"-ClearIconCache"});
-  EXPECT_EQ(arguments_of(recorded[1]), std::vector<std::wstring>{L"-ClearIconCache"});
-  EXPECT_EQ(arguments_of(recorded[2]), std::vector<std::wstring>{L"-show"});
-  EXPECT_EQ(arguments_of(recorded[3]), std::vector<std::wstring>{L"-show"});
-  EXPECT_EQ(messages(), (std::vector<std::string>{"ie4uinit -ClearIconCache -> exit code: 0",
-                                                  "ie4uinit -show -> exit code: 0"}));
-}
-
-TEST_F(StandInTest, IconRefreshLogsAFailingUtilityAndStillRunsTheSecondStep) {
-  StandIn utility(L"ie4uinit.exe", record_verb() + "\nexit 0x80070005");
-  refresh_icon_cache(log_);
-  EXPECT_EQ(runs().size(), 2u);
+  EXPECT_EQ(arguments(),
+            (Runs{{L"-ClearIconCache"}, {L"-ClearIconCache"}, {L"-show"}, {L"-show"}}));
   EXPECT_EQ(messages(),
             (std::vector<std::string>{"ie4uinit -ClearIconCache -> exit code: 0x80070005",
                                       "ie4uinit -show -> exit code: 0x80070005"}));
@@ -88,20 +80,11 @@ TEST_F(StandInTest, UpperCaseMsiPackageGoesToMsiexecAsOneArgument) {
   EXPECT_TRUE(run_installer(package, log_, std::chrono::milliseconds(60'000),
                             std::chrono::milliseconds(50)));
 
-  const auto recorded = runs();
-  ASSERT_EQ(recorded.size(), 1u);
-  EXPECT_EQ(arguments_of(recorded[0]),
-            (std::vector<std::wstring>{L"/i", package, L"/passive", L"/norestart"}));
+  EXPECT_EQ(arguments(), (Runs{{L"/i", package, L"/passive", L"/norestart"}}));
   EXPECT_EQ(messages(), (std::vector<std::string>{"running installer: msiexec.exe /i " +
                                                       to_utf8(package) + " /passive /norestart",
                                                   "installer exited: exit code: 0"}));
 }
-
-}  // namespace
-}  // namespace talvex
-
-namespace talvex {
-namespace {
 
 TEST_F(StandInTest, AHangingIconUtilityIsStoppedAndLeavesNoLine) {
   const std::wstring utility = test::bin_file(L"ie4uinit.exe");

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 
 #include "base/clock_win.h"
 #include "base/scoped_handle_win.h"
@@ -18,26 +19,6 @@ long long ms_between(MonotonicTime from, MonotonicTime to) {
   return std::chrono::duration_cast<milliseconds>(to - from).count();
 }
 
-// A stub started independently of the product's launch code, terminated when the test ends.
-class RunningStub {
- public:
-  RunningStub(const std::wstring& exe, std::string_view script) {
-    EXPECT_TRUE(test::make_stub(exe, script));
-    if (auto spawned = test::spawn(exe, test::quote_arg(exe))) spawned_ = std::move(*spawned);
-  }
-  ~RunningStub() {
-    if (!spawned_.process) return;
-    TerminateProcess(spawned_.process.get(), 1);
-    WaitForSingleObject(spawned_.process.get(), 5000);
-  }
-  [[nodiscard]] bool started() const { return spawned_.process.valid(); }
-  [[nodiscard]] DWORD pid() const { return spawned_.pid; }
-  [[nodiscard]] HANDLE handle() const { return spawned_.process.get(); }
-
- private:
-  test::Spawned spawned_;
-};
-
 TEST(WaitForExit, PidsThatCannotBeOpenedCountAsGoneWithoutAnySleep) {
   // A poll interval this long makes any sleep before the answer obvious.
   for (DWORD pid : {DWORD{0x7FFFFFF0}, DWORD{0}}) {
@@ -50,16 +31,20 @@ TEST(WaitForExit, PidsThatCannotBeOpenedCountAsGoneWithoutAnySleep) {
 
 TEST(WaitForExit, GivesUpOnceTheLimitHasPassedAndNotBefore) {
   TestDir dir;
-  RunningStub app(dir.file(L"app.exe"), "forever");
-  ASSERT_TRUE(app.started());
+  const std::wstring exe = dir.file(L"app.exe");
+  ASSERT_TRUE(test::make_stub(exe, "forever"));
+  // Started independently of the product's launch code.
+  const std::optional<test::Spawned> app = test::spawn(exe, test::quote_arg(exe));
+  ASSERT_TRUE(app);
+  const test::AtEnd stop([&] { test::kill_all(exe); });
 
   const MonotonicTime start = monotonic_now();
-  EXPECT_FALSE(wait_for_exit(app.pid(), seconds(2), milliseconds(500)));
+  EXPECT_FALSE(wait_for_exit(app->pid, seconds(2), milliseconds(500)));
   const long long took = ms_between(start, monotonic_now());
   EXPECT_GE(took, 2000);
   EXPECT_LT(took, 2900);  // a limit of 3 whole seconds would end at 3000
   // Waiting never touches the process.
-  EXPECT_EQ(WaitForSingleObject(app.handle(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForSingleObject(app->process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 }  // namespace

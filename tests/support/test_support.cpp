@@ -152,9 +152,7 @@ std::vector<std::string> split_lines(std::string_view text) {
 
 std::vector<std::string> log_messages(const std::wstring& log_path) {
   std::vector<std::string> messages;
-  const auto text = read_file(log_path);
-  if (!text) return messages;
-  for (const std::string& line : split_lines(*text)) {
+  for (const std::string& line : split_lines(read_file(log_path).value_or(""))) {
     const size_t close = line.find("] ");
     const bool well_formed = line.size() > 3 && line[0] == '[' && close != std::string::npos &&
                              close > 1 && line.find_first_not_of("0123456789", 1) == close;
@@ -195,22 +193,22 @@ namespace {
 // CreateProcessW (Windows wants it sorted only for the "=C:" drive entries, which we keep first).
 std::wstring environment_with(
     const std::vector<std::pair<std::wstring, std::optional<std::wstring>>>& changes) {
-  std::vector<std::wstring> entries;
-  if (wchar_t* block = GetEnvironmentStringsW()) {
-    for (const wchar_t* p = block; *p != L'\0'; p += wcslen(p) + 1) entries.emplace_back(p);
-    FreeEnvironmentStringsW(block);
-  }
-  for (const auto& change : changes) {
-    const std::wstring& name = change.first;
-    std::erase_if(entries, [&](const std::wstring& entry) {
-      const size_t eq = entry.find(L'=', 1);
-      return eq != std::wstring::npos &&
-             ascii_iequals(as_utf16(entry).substr(0, eq), as_utf16(name));
-    });
-    if (change.second) entries.push_back(name + L"=" + *change.second);
-  }
   std::wstring block;
-  for (const auto& entry : entries) block += entry + L'\0';
+  if (wchar_t* current = GetEnvironmentStringsW()) {
+    for (const wchar_t* p = current; *p != L'\0'; p += wcslen(p) + 1) {
+      const std::wstring_view entry(p);
+      const size_t eq = entry.find(L'=', 1);
+      const bool changed = std::any_of(changes.begin(), changes.end(), [&](const auto& change) {
+        return eq != std::wstring_view::npos &&
+               ascii_iequals(as_utf16(entry.substr(0, eq)), as_utf16(change.first));
+      });
+      if (!changed) block.append(entry).push_back(L'\0');
+    }
+    FreeEnvironmentStringsW(current);
+  }
+  for (const auto& [name, value] : changes) {
+    if (value) block += name + L"=" + *value + L'\0';
+  }
   block += L'\0';
   return block;
 }
@@ -236,16 +234,15 @@ ScopedFileHandle open_output(const std::wstring& path) {
 std::optional<Spawned> spawn(const std::wstring& application, const std::wstring& command_line,
                              const SpawnOptions& options) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  ScopedFileHandle null_in(CreateFileW(L"\\\\.\\NUL", GENERIC_READ,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                       0, nullptr));
+  auto null_device = [&](DWORD access) {
+    return ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", access, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        &inherit, OPEN_EXISTING, 0, nullptr));
+  };
+  ScopedFileHandle null_in = null_device(GENERIC_READ);
   const bool own_output = options.output == nullptr;
   auto output_to = [&](const std::optional<std::wstring>& file) {
     if (!own_output) return ScopedFileHandle();
-    if (file) return open_output(*file);
-    return ScopedFileHandle(CreateFileW(L"\\\\.\\NUL", GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING,
-                                        0, nullptr));
+    return file ? open_output(*file) : null_device(GENERIC_WRITE);
   };
   ScopedFileHandle out = output_to(options.stdout_file);
   ScopedFileHandle err = output_to(options.stderr_file);
@@ -259,18 +256,16 @@ std::optional<Spawned> spawn(const std::wstring& application, const std::wstring
   }
   std::wstring env;
   if (!options.env.empty()) env = environment_with(options.env);
-  std::wstring line = command_line;
   PROCESS_INFORMATION info{};
   BOOL created = FALSE;
   DWORD error = 0;
   // Wine 8 now and then fails a process creation with ERROR_INTERNAL_ERROR (about one start in
   // a thousand under load); that says nothing about the test, so such a start is tried again.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    std::wstring line_copy = line;
+    std::wstring line = command_line;  // CreateProcessW may write into it
     created = CreateProcessW(
-        application.c_str(), line_copy.data(), nullptr, nullptr,
-        options.no_std_handles ? FALSE : TRUE, CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
-        env.empty() ? nullptr : env.data(),
+        application.c_str(), line.data(), nullptr, nullptr, options.no_std_handles ? FALSE : TRUE,
+        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, env.empty() ? nullptr : env.data(),
         options.current_dir.empty() ? nullptr : options.current_dir.c_str(), &startup, &info);
     error = GetLastError();
     if (created || error != ERROR_INTERNAL_ERROR || !running_under_wine()) break;
@@ -352,9 +347,6 @@ void kill_all(const std::wstring& image) {
   });
 }
 
-namespace {
-
-// Decodes argv_echo's report: a count, then each argument as a length and its UTF-16 units.
 std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes) {
   size_t pos = 0;
   auto take_u32 = [&](std::uint32_t& value) {
@@ -376,8 +368,6 @@ std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes) {
   }
   return argv;
 }
-
-}  // namespace
 
 std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir,
                                                       const std::wstring& command_line) {

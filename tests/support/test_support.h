@@ -107,6 +107,10 @@ struct Spawned {
 // Waits up to `timeout_ms` for the process to end; its exit code, or nullopt on timeout.
 [[nodiscard]] std::optional<DWORD> wait_exit(HANDLE process, DWORD timeout_ms);
 
+// Decodes argv_echo's report: a count, then each argument as a length and its UTF-16 units;
+// nullopt when the bytes are not such a report.
+[[nodiscard]] std::optional<std::vector<std::wstring>> decode_argv(const std::string& bytes);
+
 // Starts the argv_echo helper with the exact `command_line` and returns the argv its C runtime
 // parsed (the program name first), or nullopt when it could not run. Its report goes to a new
 // file in `dir`.
@@ -132,6 +136,19 @@ bool eventually(Pred pred, DWORD timeout_ms) {
   }
 }
 
+// Runs `cleanup` when the scope ends, however it ends.
+template <typename F>
+class AtEnd {
+ public:
+  explicit AtEnd(F cleanup) : cleanup_(std::move(cleanup)) {}
+  ~AtEnd() { cleanup_(); }
+  AtEnd(const AtEnd&) = delete;
+  AtEnd& operator=(const AtEnd&) = delete;
+
+ private:
+  F cleanup_;
+};
+
 // The system clock now, in FILETIME units (100 ns since 1601), the clock of process times.
 [[nodiscard]] ULONGLONG system_time_units();
 
@@ -144,6 +161,13 @@ bool eventually(Pred pred, DWORD timeout_ms) {
 
 // The absolute form of a path.
 [[nodiscard]] std::wstring full_path(const std::wstring& path);
+
+// Makes `path` the current directory until the returned object goes.
+[[nodiscard]] inline auto in_directory(const std::wstring& path) {
+  std::wstring saved = full_path(L".");
+  EXPECT_TRUE(SetCurrentDirectoryW(path.c_str())) << GetLastError();
+  return AtEnd([saved = std::move(saved)] { SetCurrentDirectoryW(saved.c_str()); });
+}
 
 // The structure of the log's text for a system error: the system's message (trimmed; its wording
 // differs between Windows versions and Wine) followed by " (os error <code>)".
