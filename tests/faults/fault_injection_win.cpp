@@ -59,17 +59,15 @@ namespace {
 #define TALVEX_FAULT_INDEX(fn, failure_value, usual_error) k##fn,
 enum Index : size_t { TALVEX_FAULT_FUNCTIONS(TALVEX_FAULT_INDEX) kCount };
 
+// `import` is set while a FaultInjection exists.
 struct Entry {
   const char* name = nullptr;
   std::intptr_t failure = 0;
   DWORD error = 0;
-  void* replacement = nullptr;
   std::optional<ImportReplacement> import;
-  void* original = nullptr;
   unsigned calls = 0;
 };
 
-bool g_installed = false;
 bool g_armed = false;
 std::vector<Fault> g_faults;
 unsigned g_calls = 0;
@@ -109,7 +107,7 @@ struct Hook {
         return static_cast<R>(entry.failure);
       }
     }
-    return reinterpret_cast<R (*)(A...)>(entry.original)(args...);
+    return entry.import->original<R (*)(A...)>()(args...);
   }
 };
 
@@ -160,29 +158,21 @@ void write_slot(void** slot, void* value) {
 }  // namespace
 
 FaultInjection::FaultInjection() {
-  if (g_installed) {
+  if (g_entries[0].import) {
     std::fputs("a second FaultInjection would hook the hooks\n", stderr);
     std::abort();
   }
-  g_installed = true;
-  size_t i = 0;
-#define TALVEX_FAULT_ENTRY(fn, failure_value, usual_error) \
-  g_entries[i].name = #fn;                                 \
-  g_entries[i].failure = (std::intptr_t)(failure_value);   \
-  g_entries[i].error = usual_error;                        \
-  g_entries[i].replacement = replacement_of<k##fn>(&::fn); \
-  ++i;
+#define TALVEX_FAULT_ENTRY(fn, failure_value, usual_error)   \
+  g_entries[k##fn].name = #fn;                               \
+  g_entries[k##fn].failure = (std::intptr_t)(failure_value); \
+  g_entries[k##fn].error = usual_error;                      \
+  g_entries[k##fn].import.emplace(#fn, replacement_of<k##fn>(&::fn));
   TALVEX_FAULT_FUNCTIONS(TALVEX_FAULT_ENTRY)
-  for (Entry& entry : g_entries) {
-    entry.import.emplace(entry.name, entry.replacement);
-    entry.original = entry.import->original<void*>();
-  }
 }
 
 FaultInjection::~FaultInjection() {
   disarm();
   for (Entry& entry : g_entries) entry.import.reset();
-  g_installed = false;
 }
 
 void FaultInjection::arm(std::vector<Fault> faults) {
