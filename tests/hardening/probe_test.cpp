@@ -7,7 +7,6 @@
 #include <random>
 
 #include "base/scoped_handle_win.h"
-#include "base/text.h"
 #include "process/process_win.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,6 @@
 #include <iostream>
 
 #include "base/clock_win.h"
-#include "main/run_update.h"
 
 namespace talvex::test {
 namespace {
