@@ -4,7 +4,6 @@
 
 #include <msi.h>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -17,9 +16,6 @@
 
 namespace talvex::test {
 namespace {
-
-using ::testing::ElementsAre;
-using ::testing::StartsWith;
 
 constexpr DWORD kInstallTimeoutMs = 60'000;
 // The updater's own bounds: the pause after a successful install, an installer that never
@@ -64,15 +60,42 @@ std::optional<DWORD> wait_for_image_to_end(const std::wstring& image, DWORD time
 
 // The demo application's journal lines that record a start: "started version=... pid=...".
 std::vector<std::string> starts(const std::wstring& runs_file) {
-  std::vector<std::string> out;
-  for (const std::string& line : split_lines(read_file(runs_file).value_or(""))) {
-    if (line.starts_with("started ")) out.push_back(line);
-  }
+  std::vector<std::string> out = split_lines(read_file(runs_file).value_or(""));
+  std::erase_if(out, [](const std::string& line) { return !line.starts_with("started "); });
   return out;
 }
 
 std::string started_line(const std::string& version, DWORD pid, const std::wstring& exe) {
   return "started version=" + version + " pid=" + std::to_string(pid) + " exe=" + to_utf8(exe);
+}
+
+// Once `runs` holds `count` starts, the application runs exactly once, and it is the copy of
+// `version` that the last start recorded.
+void expect_running_once(const std::wstring& app, const std::wstring& runs, size_t count,
+                         const std::string& version) {
+  ASSERT_TRUE(eventually([&] { return starts(runs).size() == count; }, 10'000));
+  const std::vector<DWORD> running = pids_running(app);
+  ASSERT_EQ(running.size(), 1u);
+  EXPECT_EQ(starts(runs).back(), started_line(version, running.front(), app));
+}
+
+// The log of one run, which holds this run alone (its directory is new), line by line: the
+// banner and options, `waited` when the application was waited for, the installer's command
+// and exit code, the icon refresh, then `ending` and the closing banner.
+void expect_log(const std::wstring& log, const std::wstring& installer, const std::wstring& app,
+                const std::string& wait_pid, const std::vector<std::string>& waited,
+                const std::string& command, const std::string& exit_code,
+                const std::vector<std::string>& ending) {
+  std::vector<std::string> expected = {
+      "=== talvex-updater start ===",
+      "installer=" + to_utf8(installer) + " app_exe=" + to_utf8(app) + " wait_pid=" + wait_pid};
+  expected.insert(expected.end(), waited.begin(), waited.end());
+  expected.insert(expected.end(),
+                  {"running installer: " + command, "installer exited: exit code: " + exit_code,
+                   "ie4uinit -ClearIconCache -> exit code: 0", "ie4uinit -show -> exit code: 0"});
+  expected.insert(expected.end(), ending.begin(), ending.end());
+  expected.push_back("=== talvex-updater done");
+  EXPECT_EQ(log_messages(log), expected);
 }
 
 // Every Windows has the shell's icon utility in its system directory and Wine has none: a
@@ -82,28 +105,19 @@ void put_icon_utility_beside(const std::wstring& updater) {
   const std::wstring utility = updater.substr(0, updater.find_last_of(L'\\')) + L"\\ie4uinit.exe";
   ASSERT_TRUE(make_stub(utility, "exit 0\n"));
 }
-const char* const kIconClear = "ie4uinit -ClearIconCache -> exit code: 0";
-const char* const kIconShow = "ie4uinit -show -> exit code: 0";
 
-// A copy of the updater in `dir`, with the stand-in icon utility beside it.
-std::wstring updater_in(const TestDir& dir) {
+// Runs a copy of the updater in `dir`, with the stand-in icon utility beside it, as an
+// application would start it; its exit status.
+std::optional<DWORD> update_with(const TestDir& dir, const std::wstring& installer,
+                                 const std::wstring& app, const std::wstring& log) {
   const std::wstring updater = dir.file(L"talvex-updater.exe");
   EXPECT_TRUE(copy_file(bin_file(L"talvex-updater.exe"), updater));
   put_icon_utility_beside(updater);
-  return updater;
-}
-
-// Runs a copy of the updater in `dir`, as an application would start it; its exit status.
-std::optional<DWORD> update_with(const TestDir& dir, const std::wstring& installer,
-                                 const std::wstring& app, const std::wstring& log) {
-  const std::wstring updater = updater_in(dir);
   return run(updater,
              quote_arg(updater) + L" --installer " + quote_arg(installer) + L" --app-exe " +
                  quote_arg(app) + L" --log " + quote_arg(log),
              kUpdateTimeoutMs);
 }
-
-void remove_registry_tree(const wchar_t* key) { RegDeleteTreeW(HKEY_CURRENT_USER, key); }
 
 // Uninstalls every installed build of the demo package. The prefix outlives test runs, and each
 // build of the package has a product code of its own: an earlier build still registered would
@@ -125,14 +139,10 @@ void uninstall_demo_packages() {
 
 class RealInstallers : public ::testing::Test {
  protected:
-  void TearDown() override {
-    // Whatever a test left running (a restarted application) would outlive the test program.
-    for (const std::wstring& image : cleanup_images_) kill_all(image);
-  }
-  void kill_afterwards(const std::wstring& image) { cleanup_images_.push_back(image); }
-
- private:
-  std::vector<std::wstring> cleanup_images_;
+  // Whatever a test left running (a restarted application) would outlive the test program.
+  void TearDown() override { kill_all(app_); }
+  void kill_afterwards(const std::wstring& app) { app_ = app; }
+  std::wstring app_;
 };
 
 // The road of a real update: 1.0.0 is installed and running, finds the 2.0.0 installer waiting,
@@ -168,28 +178,13 @@ TEST_F(RealInstallers, NsisUpdateThatRestartsTheApplicationItself) {
 
   EXPECT_EQ(wait_for_image_to_end(updater, kUpdateTimeoutMs), 0u);
 
-  // The log holds this run alone (the directory is new), line by line.
-  const std::vector<std::string> expected = {
-      "=== talvex-updater start ===",
-      "installer=" + to_utf8(setup_v2) + " app_exe=" + to_utf8(app) + " wait_pid=Some(" +
-          std::to_string(v1->pid) + ")",
-      "main process " + std::to_string(v1->pid) + " exited",
-      "running installer: " + to_utf8(setup_v2) + " /UPDATE /S /R",
-      "installer exited: exit code: 0",
-      kIconClear,
-      kIconShow,
-      "app already running (installer /R relaunched), skip",
-      "=== talvex-updater done",
-  };
-  EXPECT_EQ(log_messages(log), expected);
-
+  const std::string pid = std::to_string(v1->pid);
+  expect_log(log, setup_v2, app, "Some(" + pid + ")", {"main process " + pid + " exited"},
+             to_utf8(setup_v2) + " /UPDATE /S /R", "0",
+             {"app already running (installer /R relaunched), skip"});
   // 2.0.0 runs, exactly once, and it is the copy the installer started.
-  const std::vector<DWORD> running = pids_running(app);
-  ASSERT_EQ(running.size(), 1u);
-  const std::vector<std::string> started = starts(runs);
-  ASSERT_EQ(started.size(), 2u);
-  EXPECT_EQ(started[0], started_line("1.0.0", v1->pid, app));
-  EXPECT_EQ(started[1], started_line("2.0.0", running.front(), app));
+  expect_running_once(app, runs, 2, "2.0.0");
+  EXPECT_EQ(starts(runs)[0], started_line("1.0.0", v1->pid, app));
 }
 
 // An installer that fails for real: the NSIS installer refuses /UPDATE when there is no earlier
@@ -197,7 +192,7 @@ TEST_F(RealInstallers, NsisUpdateThatRestartsTheApplicationItself) {
 // starts the application that is there, without the pause or the instance check.
 TEST_F(RealInstallers, NsisInstallerFailureRelaunchesTheExistingApplication) {
   TestDir dir(L" f\u00e4il");
-  remove_registry_tree(L"Software\\Talvex Demo");
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Talvex Demo");
   const std::wstring app = dir.file(L"Talvex Demo.exe");
   const std::wstring log = dir.file(L"log dir\\talvex-updater.log");
   kill_afterwards(app);
@@ -207,21 +202,10 @@ TEST_F(RealInstallers, NsisInstallerFailureRelaunchesTheExistingApplication) {
 
   EXPECT_EQ(update_with(dir, setup, app, log), 1u);
 
-  const std::vector<std::string> expected = {
-      "=== talvex-updater start ===",
-      "installer=" + to_utf8(setup) + " app_exe=" + to_utf8(app) + " wait_pid=None",
-      "running installer: " + to_utf8(setup) + " /UPDATE /S /R",
-      "installer exited: exit code: 3",
-      kIconClear,
-      kIconShow,
-      "install failed; best-effort relaunch of existing app",
-      "relaunched " + to_utf8(app),
-      "=== talvex-updater done",
-  };
-  EXPECT_EQ(log_messages(log), expected);
-  ASSERT_TRUE(eventually([&] { return starts(dir.file(L"runs.txt")).size() == 1; }, 10'000));
-  EXPECT_THAT(starts(dir.file(L"runs.txt")), ElementsAre(StartsWith("started version=1.0.0 ")));
-  EXPECT_EQ(pids_running(app).size(), 1u);
+  expect_log(
+      log, setup, app, "None", {}, to_utf8(setup) + " /UPDATE /S /R", "3",
+      {"install failed; best-effort relaunch of existing app", "relaunched " + to_utf8(app)});
+  expect_running_once(app, dir.file(L"runs.txt"), 1, "1.0.0");
 }
 
 // A Windows Installer package with an upper-case extension, given by a path with spaces and
@@ -249,22 +233,10 @@ TEST_F(RealInstallers, WindowsInstallerPackageWithUpperCaseExtension) {
 
   EXPECT_EQ(update_with(dir, package, app, log), 0u);
 
-  const std::vector<std::string> expected = {
-      "=== talvex-updater start ===",
-      "installer=" + to_utf8(package) + " app_exe=" + to_utf8(app) + " wait_pid=None",
-      "running installer: msiexec.exe /i " + to_utf8(package) + " /passive /norestart",
-      "installer exited: exit code: 0",
-      kIconClear,
-      kIconShow,
-      "relaunched " + to_utf8(app),
-      "=== talvex-updater done",
-  };
-  EXPECT_EQ(log_messages(log), expected);
-  ASSERT_TRUE(eventually([&] { return !starts(install + L"\\runs.txt").empty(); }, 10'000));
-  const std::vector<DWORD> running = pids_running(app);
-  ASSERT_EQ(running.size(), 1u);
-  EXPECT_EQ(starts(install + L"\\runs.txt"),
-            std::vector<std::string>{started_line("2.0.0", running.front(), app)});
+  expect_log(log, package, app, "None", {},
+             "msiexec.exe /i " + to_utf8(package) + " /passive /norestart", "0",
+             {"relaunched " + to_utf8(app)});
+  expect_running_once(app, install + L"\\runs.txt", 1, "2.0.0");
 
   kill_all(app);
   uninstall_demo_packages();

@@ -7,7 +7,6 @@
 #include <random>
 
 #include "base/scoped_handle_win.h"
-#include "base/text.h"
 #include "process/process_win.h"
 #include "support/test_support.h"
 
@@ -18,11 +17,6 @@ using std::chrono::milliseconds;
 
 ULONGLONG filetime_units(const FILETIME& t) {
   return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-ULONGLONG now_units() {
-  FILETIME now;
-  GetSystemTimePreciseAsFileTime(&now);
-  return filetime_units(now);
 }
 
 // TALVEX_TEST_SEED when set, so that a failing run can be replayed; a fresh seed otherwise.
@@ -55,7 +49,7 @@ TEST(WaitForExit, AProcessEndingAroundTheProbesIsSeenGonePromptly) {
     auto child = spawn(sleeper, L"sleeper.exe");
     ASSERT_TRUE(child);
     EXPECT_TRUE(wait_for_exit(child->pid, std::chrono::seconds(10), kPoll)) << ms;
-    const ULONGLONG returned = now_units();
+    const ULONGLONG returned = system_time_units();
     ASSERT_EQ(WaitForSingleObject(child->process.get(), 0), WAIT_OBJECT_0)
         << "reported gone while still running (slept " << ms << " ms)";
     FILETIME created, exited, kernel, user;

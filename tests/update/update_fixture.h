@@ -52,20 +52,16 @@ class UpdateRun : public ::testing::Test {
             "ie4uinit -show -> exit code: " + code};
   }
 
-  // Starts the updater with the given arguments (each quoted), its standard error in
-  // `stderr_name` below root; `output`, when set, takes its standard output and error instead.
+  // Starts the updater with the given arguments (each quoted), in root unless `options` names
+  // another current directory; its standard error goes to `stderr_name` below root unless
+  // `options` sends its output elsewhere.
   std::optional<Spawned> start_updater(const std::vector<std::wstring>& args,
                                        const std::wstring& stderr_name = L"stderr.txt",
-                                       HANDLE output = nullptr) {
+                                       SpawnOptions options = {}) {
     std::wstring line = L"talvex-updater.exe";
     for (const std::wstring& arg : args) line += L" " + quote_arg(arg);
-    SpawnOptions options;
-    options.current_dir = root_;
-    if (output) {
-      options.output = output;
-    } else {
-      options.stderr_file = root_ + L"\\" + stderr_name;
-    }
+    if (options.current_dir.empty()) options.current_dir = root_;
+    if (!options.output) options.stderr_file = root_ + L"\\" + stderr_name;
     auto child = spawn(updater_, line, options);
     EXPECT_TRUE(child) << "cannot start the updater";
     return child;
@@ -79,14 +75,16 @@ class UpdateRun : public ::testing::Test {
     EXPECT_EQ(read_file(root_ + L"\\" + stderr_name).value_or(""), "");
     return status.value_or(0xFFFFFFFF);
   }
-  DWORD run(const std::vector<std::wstring>& args) {
-    auto child = start_updater(args);
+  DWORD run(const std::vector<std::wstring>& args, SpawnOptions options = {}) {
+    auto child = start_updater(args, L"stderr.txt", std::move(options));
     return finish_updater(child);
   }
   std::vector<std::wstring> args_for(const std::wstring& installer) const {
-    return {L"--installer", installer, L"--app-exe", app_, L"--log", log_};
+    return args_for(installer, log_);
   }
-  DWORD run_update_of(const std::wstring& installer) { return run(args_for(installer)); }
+  std::vector<std::wstring> args_for(const std::wstring& installer, const std::wstring& log) const {
+    return {L"--installer", installer, L"--app-exe", app_, L"--log", log};
+  }
 
   std::vector<std::string> messages() const { return log_messages(log_); }
   std::string options_line(const std::wstring& installer, const std::string& pid = "None") const {
@@ -108,6 +106,16 @@ class UpdateRun : public ::testing::Test {
       times.emplace_back(created, std::strtoull(end, nullptr, 10));
     }
     return times;
+  }
+
+  // When `process` exited, in the same units.
+  static ULONGLONG exit_time_of(HANDLE process) {
+    FILETIME created, exited, kernel, user;
+    EXPECT_TRUE(GetProcessTimes(process, &created, &exited, &kernel, &user));
+    return (ULONGLONG{exited.dwHighDateTime} << 32) | exited.dwLowDateTime;
+  }
+  static long long ms_between(ULONGLONG from, ULONGLONG to) {
+    return (static_cast<long long>(to) - static_cast<long long>(from)) / 10000;
   }
 
   TestDir dir_;
