@@ -98,8 +98,10 @@ TEST_F(UpdateRun, EachStoryRunsTheInstallerOnceAndLeavesTheApplicationRunningOnc
     std::vector<DWORD> statuses{finish_updater(first)};
     if (story.two_updaters) statuses.push_back(finish_updater(second, L"stderr-2.txt"));
     std::sort(statuses.begin(), statuses.end());
+    // Ends by itself long before the installer's 900 s limit; Wine's debugger alone was seen
+    // taking 14.5 s of it on a loaded machine.
     if (crashes) {
-      EXPECT_LT(GetTickCount64() - begin, 15000u);
+      EXPECT_LT(GetTickCount64() - begin, 40000u);
     }
 
     const bool installed = std::string(story.installer_exit) == "0";
