@@ -6,7 +6,7 @@
 set -u
 objdump=$1
 shift
-system='kernel32|msvcrt|ntdll|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|shlwapi|version|psapi|ws2_32|bcrypt|userenv'
+system='kernel32|msvcrt|ntdll|user32|gdi32|advapi32|shell32|ole32|oleaut32|comctl32|shlwapi|version|psapi|ws2_32|bcrypt|userenv|msi'
 fail=0
 for exe in "$@"; do
   # No import table read (a missing or broken file) counts as a foreign import.
