@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "base/error_text_win.h"
+#include "base/scoped_handle_win.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -36,6 +37,23 @@ TEST(ErrorText, NtFacilityCodesAreLookedUpInNtdllWithTheBitCleared) {
   } else {
     EXPECT_THAT(text, Not(StartsWith("OS Error")));
   }
+}
+
+// Handle owners: closing must not disturb the error a failed call just left, which the texts
+// above are made from.
+TEST(ScopedHandle, ClosingKeepsTheThreadsLastError) {
+  // A handle protected from closing makes CloseHandle fail and set an error of its own: the
+  // owner must still leave the caller's error in place.
+  const HANDLE raw = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(raw, nullptr);
+  ASSERT_TRUE(
+      SetHandleInformation(raw, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE));
+  ScopedHandle event(raw);
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  event.reset();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_TRUE(SetHandleInformation(raw, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0));
+  EXPECT_TRUE(CloseHandle(raw));
 }
 
 }  // namespace

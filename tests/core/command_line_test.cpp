@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "base/text.h"
 #include "command_line_cases.h"
@@ -12,10 +14,12 @@ namespace {
 
 using Args = std::vector<std::u16string>;
 
-std::optional<UpdaterOptions> parse(std::initializer_list<const char16_t*> args) {
-  Args list;
-  for (const char16_t* a : args) list.emplace_back(a);
-  return parse_options(list);
+// Every field of the options, or "rejected" for the usage error.
+std::string describe(const std::optional<UpdaterOptions>& o) {
+  if (!o) return "rejected";
+  return "installer=" + to_utf8(o->installer) + " app_exe=" + to_utf8(o->app_exe) +
+         " log=" + (o->log ? "'" + to_utf8(*o->log) + "'" : "none") +
+         " pid=" + (o->wait_pid ? decimal(*o->wait_pid) : "none");
 }
 
 TEST(SplitCommandLine, ProgramNameTogglesQuotesAndKeepsBackslashes) {
@@ -45,68 +49,47 @@ TEST(ParsePid, AcceptsPlusAndDigitsWithinRange) {
   }
 }
 
-TEST(ParseOptions, ReadsTheFourOptions) {
-  const auto options = parse(
-      {u"--installer", u"C:\\s.exe", u"--app-exe", u"a.exe", u"--wait-pid", u"+7", u"--log", u"l"});
-  ASSERT_TRUE(options);
-  EXPECT_EQ(options->installer, u"C:\\s.exe");
-  EXPECT_EQ(options->app_exe, u"a.exe");
-  EXPECT_EQ(options->wait_pid, 7u);
-  EXPECT_EQ(options->log, u"l");
-
-  const auto minimal = parse({u"--app-exe", u"a", u"--installer", u"i"});
-  ASSERT_TRUE(minimal);
-  EXPECT_EQ(minimal->wait_pid, std::nullopt);
-  EXPECT_EQ(minimal->log, std::nullopt);
-}
-
-TEST(ParseOptions, LaterOccurrencesReplaceEarlierOnes) {
-  const auto twice = parse({u"--installer", u"one", u"--app-exe", u"a", u"--installer", u"two"});
-  ASSERT_TRUE(twice);
-  EXPECT_EQ(twice->installer, u"two");
-
-  // A trailing option without a value clears what was set before.
-  EXPECT_FALSE(parse({u"--installer", u"one", u"--app-exe", u"a", u"--installer"}));
-  const auto cleared_log =
-      parse({u"--installer", u"i", u"--app-exe", u"a", u"--log", u"x", u"--log"});
-  ASSERT_TRUE(cleared_log);
-  EXPECT_EQ(cleared_log->log, std::nullopt);
-  const auto cleared_pid =
-      parse({u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", u"5", u"--wait-pid"});
-  ASSERT_TRUE(cleared_pid);
-  EXPECT_EQ(cleared_pid->wait_pid, std::nullopt);
-}
-
-TEST(ParseOptions, TakesTheNextArgumentWhateverItLooksLike) {
-  const auto options = parse({u"--installer", u"--app-exe", u"--app-exe", u"--log"});
-  ASSERT_TRUE(options);
-  EXPECT_EQ(options->installer, u"--app-exe");
-  EXPECT_EQ(options->app_exe, u"--log");
-  const auto empty = parse({u"--installer", u"", u"--app-exe", u"", u"--log", u""});
-  ASSERT_TRUE(empty);
-  EXPECT_EQ(empty->installer, u"");
-  EXPECT_EQ(empty->log, u"");
-}
-
-TEST(ParseOptions, AnUnusablePidIsIgnoredNotAnError) {
+TEST(ParseOptions, EveryRowGivesItsOptionsOrTheUsageError) {
+  const std::string minimal = "installer=i app_exe=a log=none pid=none";
+  struct Row {
+    std::vector<const char16_t*> args;
+    std::string options;
+  };
+  std::vector<Row> rows = {
+      {{u"--installer", u"C:\\s.exe", u"--app-exe", u"a.exe", u"--wait-pid", u"+7", u"--log", u"l"},
+       "installer=C:\\s.exe app_exe=a.exe log='l' pid=7"},
+      {{u"--app-exe", u"a", u"--installer", u"i"}, minimal},
+      // Later occurrences replace earlier ones; a trailing option without a value clears what
+      // was set before.
+      {{u"--installer", u"one", u"--app-exe", u"a", u"--installer", u"two"},
+       "installer=two app_exe=a log=none pid=none"},
+      {{u"--installer", u"one", u"--app-exe", u"a", u"--installer"}, "rejected"},
+      {{u"--installer", u"i", u"--app-exe", u"a", u"--log", u"x", u"--log"}, minimal},
+      {{u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", u"5", u"--wait-pid"}, minimal},
+      // The next argument is the value, whatever it looks like.
+      {{u"--installer", u"--app-exe", u"--app-exe", u"--log"},
+       "installer=--app-exe app_exe=--log log=none pid=none"},
+      {{u"--installer", u"", u"--app-exe", u"", u"--log", u""},
+       "installer= app_exe= log='' pid=none"},
+      // An unusable pid is ignored, not an error, and still replaces an earlier one.
+      {{u"--wait-pid", u"5", u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", u"x"},
+       minimal},
+      {{}, "rejected"},
+      {{u"--installer", u"i"}, "rejected"},
+      {{u"--app-exe", u"a"}, "rejected"},
+  };
   for (const char16_t* bad : {u"-5", u"4294967296", u"abc", u""}) {
-    const auto options = parse({u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", bad});
-    ASSERT_TRUE(options) << to_utf8(bad);
-    EXPECT_EQ(options->wait_pid, std::nullopt) << to_utf8(bad);
+    rows.push_back({{u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", bad}, minimal});
   }
-  const auto replaced =
-      parse({u"--wait-pid", u"5", u"--installer", u"i", u"--app-exe", u"a", u"--wait-pid", u"x"});
-  ASSERT_TRUE(replaced);
-  EXPECT_EQ(replaced->wait_pid, std::nullopt);
-}
-
-TEST(ParseOptions, RejectsEverythingElse) {
-  EXPECT_FALSE(parse({}));
-  EXPECT_FALSE(parse({u"--installer", u"i"}));
-  EXPECT_FALSE(parse({u"--app-exe", u"a"}));
   for (const char16_t* stray : {u"extra", u"--INSTALLER", u"--installer=x", u"--help", u"-h", u"/?",
                                 u"--", u"", u"--wait_pid", u"--log "}) {
-    EXPECT_FALSE(parse({u"--installer", u"i", u"--app-exe", u"a", stray})) << to_utf8(stray);
+    rows.push_back({{u"--installer", u"i", u"--app-exe", u"a", stray}, "rejected"});
+  }
+  for (const Row& row : rows) {
+    const Args args(row.args.begin(), row.args.end());
+    std::string shown;
+    for (const std::u16string& arg : args) shown += " [" + to_utf8(arg) + "]";
+    EXPECT_EQ(describe(parse_options(args)), row.options) << "arguments:" << shown;
   }
 }
 

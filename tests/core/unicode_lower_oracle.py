@@ -83,25 +83,22 @@ def tables_assigned(ucd):
     return m.group(1), assigned
 
 
-def noncharacter(code):
-    return 0xFDD0 <= code <= 0xFDEF or (code & 0xFFFE) == 0xFFFE
-
-
 def oracle_assigned(code):
     # DerivedAge lists noncharacters with the version that reserved them; Python calls them Cn.
-    return unicodedata.category(chr(code)) != "Cn" or noncharacter(code)
+    noncharacter = 0xFDD0 <= code <= 0xFDEF or (code & 0xFFFE) == 0xFFFE
+    return unicodedata.category(chr(code)) != "Cn" or noncharacter
 
 
-def gap_ranges(assigned):
-    ranges = []
-    for code in range(0x110000):
-        if (code in assigned) == oracle_assigned(code):
-            continue
-        if ranges and ranges[-1][1] == code - 1:
-            ranges[-1][1] = code
+def runs(pairs):
+    """[first, last, value] for each run of consecutive code points with one value, from
+    (code, value) pairs in code order."""
+    out = []
+    for code, value in pairs:
+        if out and out[-1][2] == value and out[-1][1] == code - 1:
+            out[-1][1] = code
         else:
-            ranges.append([code, code])
-    return ranges
+            out.append([code, code, value])
+    return out
 
 
 def hex_utf8(text):
@@ -130,40 +127,30 @@ def main():
         fail("usage: unicode_lower_oracle.py <ucd-dir> <output-file>")
     ucd, output = sys.argv[1], sys.argv[2]
     tables_version, assigned = tables_assigned(ucd)
-    gap = gap_ranges(assigned)
+    gap = runs((code, True) for code in range(0x110000)
+               if (code in assigned) != oracle_assigned(code))
     if tables_version == unicodedata.unidata_version and gap:
         fail(f"Python and {ucd} both say Unicode {tables_version} but disagree on what is "
              f"assigned, from U+{gap[0][0]:04X}")
-    gap_count = sum(last - first + 1 for first, last in gap)
+    gap_count = sum(last - first + 1 for first, last, _ in gap)
     print(f"unicode_lower_oracle.py: tables Unicode {tables_version}, Python "
           f"{unicodedata.unidata_version}: {gap_count} code point(s) in {len(gap)} range(s) "
           f"assigned in only one of them are left out of the comparison")
 
     out = [f"# str.lower() of Python {sys.version.split()[0]}; generated at build time",
            f"oracle {unicodedata.unidata_version}", f"tables {tables_version}"]
-    out += [f"gap {a:04X} {b:04X}" for a, b in gap]
+    out += [f"gap {a:04X} {b:04X}" for a, b, _ in gap]
     out += [f"name {code:04X} {unicodedata.name(chr(code))}"
-            for first, last in gap for code in range(first, last + 1)
+            for first, last, _ in gap for code in range(first, last + 1)
             if unicodedata.name(chr(code), "")]
 
-    count = 0
-    classes = []
-    for code in range(0x110000):
-        if 0xD800 <= code <= 0xDFFF:
-            continue
-        count += 1
-        c = chr(code)
-        lower = c.lower()
-        if lower != c:
-            out.append("map %04X %s" % (code, " ".join("%04X" % ord(u) for u in lower)))
-        cls = context_class(c)
-        if classes and classes[-1][2] == cls and classes[-1][1] == code - 1:
-            classes[-1][1] = code
-        else:
-            classes.append([code, code, cls])
+    codes = [code for code in range(0x110000) if not 0xD800 <= code <= 0xDFFF]
+    out += ["map %04X %s" % (code, " ".join("%04X" % ord(u) for u in chr(code).lower()))
+            for code in codes if chr(code).lower() != chr(code)]
+    classes = runs((code, context_class(chr(code))) for code in codes)
     out += [f"class {a:04X} {b:04X} {cls}" for a, b, cls in classes]
     out += [f"word {hex_utf8(w)} {hex_utf8(w.lower())}" for w in CORPUS]
-    out.append(f"checked {count}")
+    out.append(f"checked {len(codes)}")
 
     tmp = output + ".tmp"
     with open(tmp, "w", encoding="utf-8", newline="\n") as f:

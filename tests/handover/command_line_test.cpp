@@ -63,10 +63,7 @@ TEST(HandoverCommandLine, EveryValueRoundTripsThroughTheCRuntimeAndTheUpdater) {
     std::vector<std::wstring> expected = {
         updater, L"--installer", handover.installer,      L"--app-exe",
         app_exe, L"--wait-pid",  std::to_wstring(app_pid)};
-    if (!handover.log.empty()) {
-      expected.push_back(L"--log");
-      expected.push_back(handover.log);
-    }
+    if (!handover.log.empty()) expected.insert(expected.end(), {L"--log", handover.log});
     const auto runtime = test::runtime_argv(dir, line);
     ASSERT_TRUE(runtime) << to_utf8(line);
     ASSERT_EQ(*runtime, expected) << "line: " << to_utf8(line);

@@ -23,35 +23,29 @@ namespace {
 
 constexpr DWORD kUpdateTimeoutMs = 90'000;
 
-std::string json_string(const std::wstring& text) {
-  std::string out = "\"";
-  for (const char c : to_utf8(text)) {
-    if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-      continue;
-    }
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-// A path as the log shows it: control characters in their visible "<U+0009>" form.
-std::string as_logged(const std::wstring& path) {
+// `text` in UTF-8 with its control characters written by `form` (printf, from the byte): as a
+// JSON string ("\\u%04x", quotes and backslashes escaped too) or as the log shows a path
+// ("<U+%04X>").
+std::string with_controls(const std::wstring& text, const char* form, bool json) {
   std::string out;
-  for (const char c : to_utf8(path)) {
+  for (const char c : to_utf8(text)) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) {
       char visible[16];
-      snprintf(visible, sizeof visible, "<U+%04X>", c);
+      snprintf(visible, sizeof visible, form, c);
       out += visible;
-    } else {
-      out += c;
+      continue;
     }
+    if (json && (c == '"' || c == '\\')) out += '\\';
+    out += c;
   }
   return out;
 }
+
+std::string json_string(const std::wstring& text) {
+  return "\"" + with_controls(text, "\\u%04x", true) + "\"";
+}
+
+std::string as_logged(const std::wstring& path) { return with_controls(path, "<U+%04X>", false); }
 
 struct Handover {
   std::wstring installer, app_exe, log, updater;

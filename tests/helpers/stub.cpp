@@ -8,7 +8,6 @@
 //   record <path>      append this process's command line (UTF-8) and a line feed to <path>
 //   pid <path>         append this process's id and a line feed to <path>
 //   start <path>       start <path> detached, without arguments, and do not wait for it
-//   delete <path>      delete the file <path>
 //   hold <path>        open <path> for reading and deleting, sharing read, write and delete, and
 //                      keep it open
 //   lock <path>        open (or create) <path> without sharing it, and keep it open
@@ -26,17 +25,13 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
+#include <sstream>
 #include <string>
 
 #include "base/wide_win.h"
 
 namespace {
-
-std::wstring widen(const std::string& utf8) {
-  return std::wstring(talvex::as_wide(talvex::to_utf16(utf8)));
-}
-
-std::string narrow(const std::wstring& wide) { return talvex::to_utf8(std::wstring_view(wide)); }
 
 std::string read_file(const std::wstring& path) {
   std::string data;
@@ -76,29 +71,20 @@ void start_detached(const std::wstring& program) {
 const char* stream_kind(DWORD which) {
   const HANDLE handle = GetStdHandle(which);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return "none";
-  switch (GetFileType(handle)) {
-    case FILE_TYPE_DISK:
-      return "disk";
-    case FILE_TYPE_CHAR:
-      return "char";
-    case FILE_TYPE_PIPE:
-      return "pipe";
-    default:
-      return "other";
-  }
+  // Indexed by FILE_TYPE_UNKNOWN (0), FILE_TYPE_DISK, FILE_TYPE_CHAR and FILE_TYPE_PIPE (3).
+  static const char* const kKinds[] = {"other", "disk", "char", "pipe"};
+  const DWORD type = GetFileType(handle);
+  return type < std::size(kKinds) ? kKinds[type] : "other";
 }
 
 std::wstring script_path() {
   std::wstring path(32768, L'\0');
-  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
   const size_t dot = path.find_last_of(L'.');
   const size_t slash = path.find_last_of(L"\\/");
   if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) path.resize(dot);
   return path + L".stub";
 }
-
-}  // namespace
 
 // Files opened by "hold" and "lock" stay open until the stub exits.
 void open_and_keep(const std::wstring& path, DWORD share) {
@@ -106,18 +92,16 @@ void open_and_keep(const std::wstring& path, DWORD share) {
               share == 0 ? OPEN_ALWAYS : OPEN_EXISTING, 0, nullptr);
 }
 
+}  // namespace
+
 int wmain() {
-  const std::string script = read_file(script_path());
-  size_t pos = 0;
-  while (pos < script.size()) {
-    size_t end = script.find('\n', pos);
-    if (end == std::string::npos) end = script.size();
-    std::string line = script.substr(pos, end - pos);
-    pos = end + 1;
+  std::istringstream script(read_file(script_path()));
+  for (std::string line; std::getline(script, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t space = line.find(' ');
     const std::string verb = line.substr(0, space);
     const std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
+    const std::wstring path(talvex::as_wide(talvex::to_utf16(arg)));
     if (verb == "exit") {
       ExitProcess(static_cast<UINT>(std::strtoul(arg.c_str(), nullptr, 0)));
     } else if (verb == "sleep") {
@@ -125,15 +109,15 @@ int wmain() {
     } else if (verb == "forever") {
       for (;;) Sleep(INFINITE);
     } else if (verb == "record") {
-      append_file(widen(arg), narrow(GetCommandLineW()) + "\n");
+      append_file(path, talvex::to_utf8(std::wstring_view(GetCommandLineW())) + "\n");
     } else if (verb == "pid") {
-      append_file(widen(arg), std::to_string(GetCurrentProcessId()) + "\n");
+      append_file(path, std::to_string(GetCurrentProcessId()) + "\n");
     } else if (verb == "start") {
-      start_detached(widen(arg));
+      start_detached(path);
     } else if (verb == "hold") {
-      open_and_keep(widen(arg), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+      open_and_keep(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     } else if (verb == "lock") {
-      open_and_keep(widen(arg), 0);
+      open_and_keep(path, 0);
     } else if (verb == "times") {
       FILETIME created{}, exited{}, kernel{}, user{}, now{};
       GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
@@ -142,18 +126,16 @@ int wmain() {
         return std::to_string((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
                               t.dwLowDateTime);
       };
-      append_file(widen(arg), units(created) + " " + units(now) + "\n");
+      append_file(path, units(created) + " " + units(now) + "\n");
     } else if (verb == "streams") {
-      append_file(widen(arg), std::string(stream_kind(STD_INPUT_HANDLE)) + " " +
-                                  stream_kind(STD_OUTPUT_HANDLE) + " " +
-                                  stream_kind(STD_ERROR_HANDLE) + "\n");
+      append_file(path, std::string(stream_kind(STD_INPUT_HANDLE)) + " " +
+                            stream_kind(STD_OUTPUT_HANDLE) + " " + stream_kind(STD_ERROR_HANDLE) +
+                            "\n");
     } else if (verb == "crash") {
       SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
       // Store through a volatile pointer so the compiler cannot turn the fault into a trap.
       int* volatile nowhere = nullptr;
       *nowhere = 0;
-    } else if (verb == "delete") {
-      DeleteFileW(widen(arg).c_str());
     }
   }
   return 0;

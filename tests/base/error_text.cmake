@@ -1,1 +1,0 @@
-talvex_add_gtest(base_error_text_test SOURCES error_text_test.cpp USES talvex_base_win)
