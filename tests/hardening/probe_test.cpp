@@ -15,10 +15,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-ULONGLONG filetime_units(const FILETIME& t) {
-  return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
-
 // TALVEX_TEST_SEED when set, so that a failing run can be replayed; a fresh seed otherwise.
 unsigned test_seed() {
   wchar_t text[32];
@@ -54,8 +50,8 @@ TEST(WaitForExit, AProcessEndingAroundTheProbesIsSeenGonePromptly) {
         << "reported gone while still running (slept " << ms << " ms)";
     FILETIME created, exited, kernel, user;
     ASSERT_TRUE(GetProcessTimes(child->process.get(), &created, &exited, &kernel, &user));
-    const ULONGLONG lag_ms =
-        returned > filetime_units(exited) ? (returned - filetime_units(exited)) / 10000 : 0;
+    const ULONGLONG ended = (ULONGLONG{exited.dwHighDateTime} << 32) | exited.dwLowDateTime;
+    const ULONGLONG lag_ms = returned > ended ? (returned - ended) / 10000 : 0;
     worst_ms = std::max(worst_ms, lag_ms);
     EXPECT_LE(lag_ms, kPoll.count() + kSlackMs) << "slept " << ms << " ms";
   }
@@ -117,13 +113,9 @@ std::optional<Started> take_over_a_pid(const std::wstring& exe, DWORD& pid, ULON
     end(*victim);
     // The pid is released a moment after the last handle to the process is closed; it must
     // be back in the pool before the walk starts.
-    const bool released = eventually(
-        [&] {
-          ScopedHandle probe(OpenProcess(SYNCHRONIZE, FALSE, pid));
-          return !probe;
-        },
-        5000);
-    if (!released) continue;
+    if (!eventually([&] { return !ScopedHandle(OpenProcess(SYNCHRONIZE, FALSE, pid)); }, 5000)) {
+      continue;
+    }
     bool behind_tid = false;
     for (int i = 0; i < 100000 && !behind_tid; ++i) {
       const DWORD id = churn_thread();

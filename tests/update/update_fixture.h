@@ -79,11 +79,10 @@ class UpdateRun : public ::testing::Test {
     auto child = start_updater(args, L"stderr.txt", std::move(options));
     return finish_updater(child);
   }
-  std::vector<std::wstring> args_for(const std::wstring& installer) const {
-    return args_for(installer, log_);
-  }
-  std::vector<std::wstring> args_for(const std::wstring& installer, const std::wstring& log) const {
-    return {L"--installer", installer, L"--app-exe", app_, L"--log", log};
+  // The arguments of a run of `installer` logging to `log`, the fixture's log when empty.
+  std::vector<std::wstring> args_for(const std::wstring& installer,
+                                     const std::wstring& log = L"") const {
+    return {L"--installer", installer, L"--app-exe", app_, L"--log", log.empty() ? log_ : log};
   }
 
   std::vector<std::string> messages() const { return log_messages(log_); }
