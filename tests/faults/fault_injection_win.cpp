@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
-#include <type_traits>
 
 // Older MinGW-w64 headers lack it: an installer whose manifest asks for administrator rights.
 #ifndef ERROR_ELEVATION_REQUIRED
@@ -100,13 +99,8 @@ template <size_t I, typename R, typename... A>
 struct Hook {
   static R call(A... args) {
     Entry& entry = g_entries[I];
-    if (fail_now(entry, __builtin_return_address(0))) {
-      if constexpr (std::is_pointer_v<R>) {
-        return reinterpret_cast<R>(entry.failure);
-      } else {
-        return static_cast<R>(entry.failure);
-      }
-    }
+    // The cast of the kind R needs: a handle or pointer, or a number.
+    if (fail_now(entry, __builtin_return_address(0))) return (R)entry.failure;
     return entry.import->original<R (*)(A...)>()(args...);
   }
 };

@@ -35,6 +35,16 @@ using std::chrono::seconds;
 // the test's own calls are neither counted nor failed.
 FaultInjection& faults() {
   static FaultInjection injection;
+  // The test framework watches each thread that uses its per-thread state from a thread of its
+  // own, which begins with a wait: begun here, so that no test counts it, whichever runs first.
+  static const bool watched = [] {
+    injection.arm();
+    { SCOPED_TRACE("the framework's watcher thread"); }
+    const bool waited = eventually([] { return injection.calls() > 0; }, 1000);
+    injection.disarm();
+    return waited;
+  }();
+  static_cast<void>(watched);
   return injection;
 }
 
@@ -117,11 +127,8 @@ class FaultRun : public ::testing::Test {
   Run run(std::vector<Fault> faults_to_arm, std::optional<DWORD> wait_pid = std::nullopt) {
     DeleteFileW(log_.c_str());
     DeleteFileW(record_.c_str());
-    UpdaterOptions options;
-    options.installer = u16(installer_);
-    options.app_exe = u16(app_);
-    options.log = u16(log_);
-    options.wait_pid = wait_pid;
+    const UpdaterOptions options{
+        .installer = u16(installer_), .app_exe = u16(app_), .log = u16(log_), .wait_pid = wait_pid};
     Run r;
     r.handles_before = open_handle_count();
     const MonotonicTime start = monotonic_now();
@@ -247,15 +254,17 @@ TEST(LogOpenFaults, SharingAndLockViolationsAreRetriedBrieflyOthersNot) {
   struct Case {
     Fault fault;
     bool written;
-    unsigned calls;  // opens, and the write when there is one; 0: retried, with pauses
+    // Opens, and the write when there is one. Retried for good: one open per 20 ms pause over
+    // the 100 ms, not an open spinning for all of them.
+    unsigned min_calls, max_calls;
   };
   const Case cases[] = {
-      {{"CreateFileW", 1, ERROR_SHARING_VIOLATION, 2}, true, 4},
-      {{"CreateFileW", 1, ERROR_LOCK_VIOLATION, 1}, true, 3},
-      {{"CreateFileW", 1, ERROR_SHARING_VIOLATION, kPersistent}, false, 0},
-      {{"CreateFileW", 1, ERROR_LOCK_VIOLATION, kPersistent}, false, 0},
-      {{"CreateFileW", 1, ERROR_ACCESS_DENIED, kPersistent}, false, 1},
-      {{"CreateFileW", 1, ERROR_PATH_NOT_FOUND, kPersistent}, false, 1},
+      {{"CreateFileW", 1, ERROR_SHARING_VIOLATION, 2}, true, 4, 4},
+      {{"CreateFileW", 1, ERROR_LOCK_VIOLATION, 1}, true, 3, 3},
+      {{"CreateFileW", 1, ERROR_SHARING_VIOLATION, kPersistent}, false, 3, 8},
+      {{"CreateFileW", 1, ERROR_LOCK_VIOLATION, kPersistent}, false, 3, 8},
+      {{"CreateFileW", 1, ERROR_ACCESS_DENIED, kPersistent}, false, 1, 1},
+      {{"CreateFileW", 1, ERROR_PATH_NOT_FOUND, kPersistent}, false, 1, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.fault.error << " x" << c.fault.times);
@@ -269,14 +278,8 @@ TEST(LogOpenFaults, SharingAndLockViolationsAreRetriedBrieflyOthersNot) {
     if (c.written) {
       EXPECT_THAT(log_messages(path), ElementsAreArray({"line"}));
     }
-    if (c.calls != 0) {
-      EXPECT_EQ(faults().calls(), c.calls);
-    }
-    // One open per 20 ms pause over the 100 ms, not an open spinning for all of them.
-    if (c.calls == 0) {
-      EXPECT_GT(faults().calls(), 2u);
-      EXPECT_LE(faults().calls(), 8u);
-    }
+    EXPECT_GE(faults().calls(), c.min_calls);
+    EXPECT_LE(faults().calls(), c.max_calls);
     // The retries stay within their 100 ms (and a scheduler tick); room for a loaded machine.
     EXPECT_LT(took, 100 + 250);
   }
@@ -568,29 +571,21 @@ TEST_F(FaultRun, EveryCallOfEveryOutcomeFailedOnceLeavesASoundRun) {
       ASSERT_LE(r.status, 1u);
       // Status and log agree; a line may be missing only where a write failed.
       const bool succeeded = contains(r.lines, "installer exited: exit code: 0");
-      if (!lines_lost) {
+      // (A success in the log is a success whatever was lost.)
+      if (!lines_lost || succeeded) {
         EXPECT_EQ(r.status == 0, succeeded);
-      }
-      if (succeeded) {
-        EXPECT_EQ(r.status, 0u);
       }
       // Every line whole; run() has had each one's format checked by log_messages.
       if (r.text && !r.text->empty()) {
         EXPECT_EQ(r.text->back(), '\n') << *r.text;
       }
       // No line claims what did not happen.
-      if (contains(r.lines, "ie4uinit -show -> exit code: 0")) {
-        EXPECT_TRUE(outcome.icon_utility);
-      }
-      if (r.status == 0) {
-        EXPECT_TRUE(file_exists(record_));
-      }
+      EXPECT_TRUE(outcome.icon_utility || !contains(r.lines, "ie4uinit -show -> exit code: 0"));
+      EXPECT_TRUE(r.status != 0 || file_exists(record_));
       const bool relaunched = contains(r.lines, "relaunched " + to_utf8(app_));
       // The application runs at the end, or the log says why not.
       const bool app_runs = eventually([&] { return app_instances() > 0; }, relaunched ? 3000 : 0);
-      if (relaunched) {
-        EXPECT_TRUE(app_runs);
-      }
+      EXPECT_TRUE(app_runs || !relaunched);
       if (!app_runs) {
         const bool explained =
             std::any_of(r.lines.begin(), r.lines.end(), [](const std::string& line) {
