@@ -22,16 +22,25 @@ include(CMakePackageConfigHelpers)
 add_executable(TalvexUpdater::updater ALIAS talvex-updater)
 
 install(TARGETS talvex-updater RUNTIME DESTINATION bin)
-install(FILES docs/integrating.md docs/electron.md docs/rust.md docs/go.md docs/command-line.md docs/log.md
-        DESTINATION docs)
-install(FILES examples/handover/start_updater.h examples/handover/start_updater.cpp
-              examples/handover/last_update.h examples/handover/last_update.cpp
-              examples/handover/CMakeLists.txt examples/handover/handover.cmake
-        DESTINATION examples/handover)
-install(FILES examples/installer/demo-app.nsi examples/installer/demo-app.wxs
-        DESTINATION examples/installer)
-install(FILES examples/demo-app/demo_app.cpp DESTINATION examples/demo-app)
-install(FILES examples/README.md DESTINATION examples)
+# The files shipped exactly as they are in the source tree, each into the package's folder of the
+# same name. The one list of them: the package check compares each with its source
+# (TALVEX_SHIPPED_SOURCES_FILE).
+set(TALVEX_SHIPPED_SOURCES
+  LICENSE SECURITY.md CHANGELOG.md
+  docs/integrating.md docs/electron.md docs/rust.md docs/go.md docs/command-line.md docs/log.md
+  examples/README.md
+  examples/handover/start_updater.h examples/handover/start_updater.cpp
+  examples/handover/last_update.h examples/handover/last_update.cpp
+  examples/handover/CMakeLists.txt examples/handover/handover.cmake
+  examples/installer/demo-app.nsi examples/installer/demo-app.wxs
+  examples/demo-app/demo_app.cpp)
+foreach(talvex_file IN LISTS TALVEX_SHIPPED_SOURCES)
+  get_filename_component(talvex_dir ${talvex_file} DIRECTORY)
+  install(FILES ${talvex_file} DESTINATION ./${talvex_dir})
+endforeach()
+set(TALVEX_SHIPPED_SOURCES_FILE ${CMAKE_CURRENT_BINARY_DIR}/shipped-sources.txt)
+list(JOIN TALVEX_SHIPPED_SOURCES "\n" talvex_file)
+file(WRITE ${TALVEX_SHIPPED_SOURCES_FILE} "${talvex_file}\n")
 write_basic_package_version_file(
   ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion
@@ -41,7 +50,7 @@ install(FILES cmake/TalvexUpdaterConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/TalvexUpdaterConfigVersion.cmake
         DESTINATION lib/cmake/TalvexUpdater)
 
-install(FILES LICENSE SECURITY.md CHANGELOG.md ${TALVEX_NOTICES} DESTINATION .)
+install(FILES ${TALVEX_NOTICES} DESTINATION .)
 
 # Then the bill of materials of exactly the files installed so far, and last the checksums, which
 # cover the bill too.

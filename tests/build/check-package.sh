@@ -3,6 +3,7 @@
 # Checks a release package and the npm package as a vendor receives them:
 #   check-package.sh <package.zip> <expected version> <source dir> <built talvex-updater.exe>
 #                    <scratch dir> <link map> <npm package.tgz> <CycloneDX library dir>
+#                    <list of the files shipped as in the source tree (the build writes it)>
 # The archive is normalised (sorted entries, one date, no extra fields), its checksums list
 # verifies every other file, it holds the built executable and the kit, no build path leaks into
 # it, the links between its documents resolve inside it, and find_package(TalvexUpdater) on it
@@ -19,6 +20,7 @@ scratch=$(realpath -m "$5")
 map=$(realpath "$6")
 npm=$(realpath "$7")
 validator=$8
+shipped=$(realpath "$9")
 fail=0
 check() { if ! eval "$2"; then echo "FAIL: $1"; fail=1; else echo "ok: $1"; fi; }
 top=talvex-updater-$version-win64
@@ -44,11 +46,8 @@ listed=$(sed 's/^[0-9a-f]\{64\}  //' "$root/SHA256SUMS")
 check "SHA256SUMS lists every other file" '[ "$files" = "$listed" ]'
 check "sha256sum -c SHA256SUMS passes" '(cd "$root" && sha256sum --quiet --strict -c SHA256SUMS)'
 check "the executable is the one built" 'cmp -s "$root/bin/talvex-updater.exe" "$exe"'
-for f in SECURITY.md CHANGELOG.md docs/integrating.md docs/electron.md docs/rust.md docs/go.md docs/command-line.md docs/log.md \
-  examples/handover/start_updater.h examples/handover/start_updater.cpp \
-  examples/handover/last_update.h examples/handover/last_update.cpp \
-  examples/handover/handover.cmake \
-  examples/installer/demo-app.nsi examples/installer/demo-app.wxs; do
+check "the list of files shipped as in the source tree is read" '[ -s "$shipped" ]'
+for f in $(cat "$shipped"); do
   check "$f as in the source tree" 'cmp -s "$root/$f" "$src/$f"'
 done
 # The bill lists every file shipped beside it but the checksums (which cover the bill), each

@@ -41,5 +41,6 @@ tar -xOzf "$scratch/b1/$npm" package/bin/talvex-updater.exe | cmp - "$scratch/b1
   "$scratch/b1/$gozip" | sed "s|^talvex.dev/updater@v$version/||" | sort | tr '\n' ' ')" = \
   "LICENSE go.mod last_update.go start_other.go start_windows.go updater.go " ]
 "$(dirname "$0")/check-package.sh" "$scratch/b1/$zip" "$version" "$src" "$scratch/b1/$exe" \
-  "$scratch/check" "$scratch/b1/talvex-updater.map" "$scratch/b1/$npm" "$validator"
+  "$scratch/check" "$scratch/b1/talvex-updater.map" "$scratch/b1/$npm" "$validator" \
+  "$scratch/b1/shipped-sources.txt"
 rm -rf "$scratch"
