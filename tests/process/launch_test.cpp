@@ -16,24 +16,15 @@ namespace {
 
 using test::TestDir;
 
-// Points one of this process's standard handles elsewhere for the life of the object.
-class StdHandleOverride {
- public:
-  StdHandleOverride(DWORD which, HANDLE handle) : which_(which), saved_(GetStdHandle(which)) {
-    SetStdHandle(which, handle);
-  }
-  ~StdHandleOverride() { SetStdHandle(which_, saved_); }
-
- private:
-  DWORD which_;
-  HANDLE saved_;
-};
+// Points one of this process's standard handles elsewhere until the returned object goes.
+[[nodiscard]] auto std_handle_override(DWORD which, HANDLE handle) {
+  const HANDLE saved = GetStdHandle(which);
+  SetStdHandle(which, handle);
+  return test::AtEnd([which, saved] { SetStdHandle(which, saved); });
+}
 
 LaunchSpec spec(std::wstring program, std::vector<std::wstring> arguments = {}) {
-  LaunchSpec result;
-  result.program = test::u16(program);
-  result.arguments = test::u16_all(arguments);
-  return result;
+  return LaunchSpec{.program = test::u16(program), .arguments = test::u16_all(arguments)};
 }
 
 LaunchSpec inheriting(LaunchSpec base, StdStream LaunchSpec::*stream) {
@@ -51,7 +42,7 @@ std::vector<std::wstring> echoed_argv(const TestDir& dir,
   {
     ScopedFileHandle out(CreateFileW(out_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_NEW, 0, nullptr));
-    const StdHandleOverride redirect(STD_OUTPUT_HANDLE, out.get());
+    const auto redirect = std_handle_override(STD_OUTPUT_HANDLE, out.get());
     const Result<DWORD> code = run_to_exit(
         inheriting(spec(test::bin_file(L"argv_echo.exe"), arguments), &LaunchSpec::std_out));
     if (!out || !code.ok() || code.value() != 0) {
@@ -113,7 +104,7 @@ TEST(LaunchStreams, NullDeviceInheritedHandlesAndAbsentOnes) {
   // A missing or stale handle of ours is passed on as none instead of failing the launch. (What
   // the child then sees is not checkable here: Wine gives it a standard stream of its own.)
   for (HANDLE ours : {HANDLE(nullptr), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x7ff0)}) {
-    StdHandleOverride absent(STD_ERROR_HANDLE, ours);
+    const auto absent = std_handle_override(STD_ERROR_HANDLE, ours);
     Result<DWORD> code = run_to_exit(inheriting(spec(echo), &LaunchSpec::std_err));
     EXPECT_TRUE(code.ok() && code.value() == 0u);
   }
@@ -136,11 +127,10 @@ TEST(LaunchStreams, NullDeviceInheritedHandlesAndAbsentOnes) {
     if (!stale) launched.std_in = launched.std_out = StdStream::kInherit;
     std::optional<Result<ChildProcess>> child;
     {
-      const StdHandleOverride in(STD_INPUT_HANDLE,
-                                 stale ? GetStdHandle(STD_INPUT_HANDLE) : nullptr);
-      const StdHandleOverride out(STD_OUTPUT_HANDLE,
-                                  stale ? GetStdHandle(STD_OUTPUT_HANDLE) : nullptr);
-      const StdHandleOverride err(STD_ERROR_HANDLE, stale ? event.get() : nullptr);
+      auto ours_or_none = [&](DWORD which) { return stale ? GetStdHandle(which) : nullptr; };
+      const auto in = std_handle_override(STD_INPUT_HANDLE, ours_or_none(STD_INPUT_HANDLE));
+      const auto out = std_handle_override(STD_OUTPUT_HANDLE, ours_or_none(STD_OUTPUT_HANDLE));
+      const auto err = std_handle_override(STD_ERROR_HANDLE, stale ? event.get() : nullptr);
       child.emplace(launch(launched));
     }
     ASSERT_TRUE(child->ok());
@@ -219,9 +209,9 @@ TEST(LaunchBoundary, ExactlyTheStandardHandlesAreListedAndLongPathsTakeTheLongFo
   ASSERT_TRUE(nul && file && CreatePipe(&read_raw, &write_raw, nullptr, 0));
   const ScopedHandle pipe_read(read_raw);
   const ScopedHandle pipe_write(write_raw);
-  const StdHandleOverride in(STD_INPUT_HANDLE, nul.get());
-  const StdHandleOverride out(STD_OUTPUT_HANDLE, file.get());
-  const StdHandleOverride err(STD_ERROR_HANDLE, pipe_write.get());
+  const auto in = std_handle_override(STD_INPUT_HANDLE, nul.get());
+  const auto out = std_handle_override(STD_OUTPUT_HANDLE, file.get());
+  const auto err = std_handle_override(STD_ERROR_HANDLE, pipe_write.get());
 
   std::wstring deep = dir.path();
   while (deep.size() < MAX_PATH) deep += L"\\" + std::wstring(60, L'd');

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -13,8 +14,7 @@ namespace talvex::test {
 
 std::wstring bin_dir() {
   std::wstring path(32768, L'\0');
-  const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  path.resize(n);
+  path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
   path.resize(path.find_last_of(L'\\'));
   return path;
 }
@@ -23,9 +23,7 @@ std::wstring bin_file(std::wstring_view name) { return bin_dir() + L"\\" + std::
 
 std::wstring full_path(const std::wstring& path) {
   std::wstring out(32768, L'\0');
-  const DWORD n =
-      GetFullPathNameW(path.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr);
-  out.resize(n);
+  out.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(out.size()), out.data(), nullptr));
   return out;
 }
 
@@ -65,9 +63,8 @@ size_t open_handle_count() {
 TestDir::TestDir(std::wstring_view suffix) {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "no-test";
-  for (char& c : name) {
-    if (c == '/' || c == '\\' || c == ':') c = '_';
-  }
+  std::replace_if(
+      name.begin(), name.end(), [](char c) { return c == '/' || c == '\\' || c == ':'; }, '_');
   path_ = full_path(wide(to_utf16(name)) + std::wstring(suffix));
   remove_tree(path_);
   EXPECT_TRUE(make_dirs(path_)) << name;
@@ -162,14 +159,14 @@ std::vector<std::string> log_messages(const std::wstring& log_path) {
   return messages;
 }
 
+// The script beside a stub copy: the copy's path with ".stub" in place of its extension, the
+// name the stub looks for.
+std::wstring stub_script(const std::wstring& exe_path) {
+  return std::filesystem::path(exe_path).replace_extension(L".stub").wstring();
+}
+
 bool make_stub(const std::wstring& exe_path, std::string_view script) {
-  std::wstring script_path = exe_path;
-  const size_t dot = script_path.find_last_of(L'.');
-  const size_t slash = script_path.find_last_of(L"\\/");
-  if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
-    script_path.resize(dot);
-  script_path += L".stub";
-  return copy_file(bin_file(L"stub.exe"), exe_path) && write_file(script_path, script);
+  return copy_file(bin_file(L"stub.exe"), exe_path) && write_file(stub_script(exe_path), script);
 }
 
 void remove_stand_in(const std::wstring& exe_path) {
@@ -179,7 +176,7 @@ void remove_stand_in(const std::wstring& exe_path) {
         return !file_exists(exe_path);
       },
       5000);
-  DeleteFileW((exe_path.substr(0, exe_path.find_last_of(L'.')) + L".stub").c_str());
+  DeleteFileW(stub_script(exe_path).c_str());
 }
 
 StandIn::StandIn(std::wstring_view name, std::string_view script) : exe_(bin_file(name)) {
@@ -380,8 +377,7 @@ std::optional<std::vector<std::wstring>> runtime_argv(const TestDir& dir,
   auto child = spawn(bin_file(L"argv_echo.exe"), command_line, options);
   if (!child) return std::nullopt;
   if (wait_exit(child->process.get(), 30000) != 0u) return std::nullopt;
-  const auto bytes = read_file(out);
-  return bytes ? decode_argv(*bytes) : std::nullopt;
+  return decode_argv(read_file(out).value_or(""));  // no bytes are no report
 }
 
 }  // namespace talvex::test
