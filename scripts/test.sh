@@ -21,9 +21,9 @@ if [ "$(. /etc/os-release && echo "$ID ${VERSION_ID:-}")" = "debian 12" ]; then
   prepare_pid=$!
 fi
 
-# A Wine suite spends much of its time waiting for Wine's processes, which leaves one core idle
-# about a fifth of the time: the next trees build meanwhile, at a lower priority, so that the
-# tests still see the load they were written for. A suite in the background writes into its
+# A Wine suite spends much of its time waiting on Wine's processes: measured here, the two cores
+# sat idle a fifth of the time. The next trees build meanwhile, at a lower priority, so that the
+# tests still see no more than the load they were written for. A suite in the background writes into its
 # tree's ctest.log, which is shown once it ends. Each runs in a session of its own, so that a
 # failure elsewhere stops it whole.
 tests_pid=
